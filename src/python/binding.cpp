@@ -1,0 +1,174 @@
+#include "python/binding.hpp"
+
+#include <cstring>
+#include <exception>
+#include <new>
+#include <stdexcept>
+
+namespace vorlisk::python {
+
+PyObject* internal_error_type() {
+  static PyObject* type = PyErr_NewExceptionWithDoc(
+      "vorlisk.InternalError",
+      "Raised when an internal invariant of vorlisk is broken; the object stays usable.",
+      PyExc_BaseException, nullptr);
+  return type;
+}
+
+void set_error_from_current_exception() noexcept {
+  try {
+    throw;
+  } catch (const std::bad_alloc&) {
+    PyErr_NoMemory();
+  } catch (const std::length_error&) {
+    // Containers report sizes beyond their limits this way; to a caller it is
+    // the same as running out of memory.
+    PyErr_NoMemory();
+  } catch (const std::exception& e) {
+    PyErr_SetString(internal_error_type(), e.what());
+  } catch (...) {
+    PyErr_SetString(internal_error_type(), "unknown internal failure");
+  }
+}
+
+namespace {
+
+bool error_for(PyObject* type, const char* name) {
+  // Re-raise the pending conversion error with the argument's name in front.
+  PyObject *t, *v, *tb;
+  PyErr_Fetch(&t, &v, &tb);
+  PyErr_NormalizeException(&t, &v, &tb);
+  PyRef text = PyRef::steal(v ? PyObject_Str(v) : nullptr);
+  Py_XDECREF(t);
+  Py_XDECREF(v);
+  Py_XDECREF(tb);
+  if (!text) return false;
+  PyErr_Format(type, "argument '%s': %U", name, text.get());
+  return false;
+}
+
+}  // namespace
+
+bool bind_arguments(const char* func, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                    const char* const* names, std::size_t n, std::size_t required, PyObject** out) {
+  for (std::size_t i = 0; i < n; ++i) out[i] = nullptr;
+  if (static_cast<std::size_t>(nargs) > n) {
+    PyErr_Format(PyExc_TypeError, "%s() takes at most %zu argument%s (%zd given)", func, n,
+                 n == 1 ? "" : "s", nargs);
+    return false;
+  }
+  for (Py_ssize_t i = 0; i < nargs; ++i) out[i] = args[i];
+  if (kwnames) {
+    Py_ssize_t nkw = PyTuple_GET_SIZE(kwnames);
+    for (Py_ssize_t k = 0; k < nkw; ++k) {
+      PyObject* key = PyTuple_GET_ITEM(kwnames, k);
+      const char* kname = PyUnicode_AsUTF8(key);
+      if (!kname) return false;
+      std::size_t slot = n;
+      for (std::size_t i = 0; i < n; ++i) {
+        if (std::strcmp(kname, names[i]) == 0) {
+          slot = i;
+          break;
+        }
+      }
+      if (slot == n) {
+        PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%s'", func, kname);
+        return false;
+      }
+      if (out[slot]) {
+        PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'", func, kname);
+        return false;
+      }
+      out[slot] = args[nargs + k];
+    }
+  }
+  for (std::size_t i = 0; i < required; ++i) {
+    if (!out[i]) {
+      PyErr_Format(PyExc_TypeError, "%s() missing required argument '%s' (pos %zu)", func,
+                   names[i], i + 1);
+      return false;
+    }
+  }
+  return true;
+}
+
+bool to_u64(PyObject* o, const char* name, std::uint64_t* out) {
+  PyRef index = PyRef::steal(PyNumber_Index(o));
+  if (!index) return error_for(PyExc_TypeError, name);
+  if (_PyLong_Sign(index.get()) < 0) {
+    PyErr_Format(PyExc_OverflowError, "argument '%s': can't convert negative int to unsigned",
+                 name);
+    return false;
+  }
+  unsigned long long v = PyLong_AsUnsignedLongLong(index.get());
+  if (v == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
+    return error_for(PyExc_OverflowError, name);
+  }
+  *out = v;
+  return true;
+}
+
+bool to_size(PyObject* o, const char* name, std::size_t* out) {
+  static_assert(sizeof(std::size_t) <= sizeof(std::uint64_t));
+  std::uint64_t v = 0;
+  if (!to_u64(o, name, &v)) return false;
+  if (v > SIZE_MAX) {
+    PyErr_Format(PyExc_OverflowError, "argument '%s': int too large to convert", name);
+    return false;
+  }
+  *out = static_cast<std::size_t>(v);
+  return true;
+}
+
+bool to_f64(PyObject* o, const char* name, double* out) {
+  if (PyFloat_CheckExact(o)) {
+    *out = PyFloat_AS_DOUBLE(o);
+    return true;
+  }
+  if (o == Py_None) {
+    PyErr_Format(PyExc_TypeError, "argument '%s': must be real number, not NoneType", name);
+    return false;
+  }
+  double v = PyFloat_AsDouble(o);
+  if (v == -1.0 && PyErr_Occurred()) {
+    return error_for(PyErr_ExceptionMatches(PyExc_OverflowError) ? PyExc_OverflowError
+                                                                  : PyExc_TypeError,
+                     name);
+  }
+  *out = v;
+  return true;
+}
+
+bool to_optional_f64(PyObject* o, const char* name, double* out, bool* present) {
+  *present = false;
+  if (!o || o == Py_None) return true;
+  if (!to_f64(o, name, out)) return false;
+  *present = true;
+  return true;
+}
+
+bool to_utf8(PyObject* o, const char* name, std::string* out) {
+  if (!PyUnicode_Check(o)) {
+    PyErr_Format(PyExc_TypeError, "argument '%s': '%s' object cannot be converted to 'str'", name,
+                 Py_TYPE(o)->tp_name);
+    return false;
+  }
+  Py_ssize_t size = 0;
+  const char* data = PyUnicode_AsUTF8AndSize(o, &size);
+  if (!data) return error_for(PyExc_TypeError, name);
+  out->assign(data, static_cast<std::size_t>(size));
+  return true;
+}
+
+PyObject* float_list(const float* values, std::size_t n) {
+  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(n)));
+  if (!list) return nullptr;
+  for (std::size_t i = 0; i < n; ++i) {
+    PyObject* f = PyFloat_FromDouble(static_cast<double>(values[i]));
+    if (!f) return nullptr;
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), f);
+  }
+  return list.release();
+}
+
+}  // namespace vorlisk::python
