@@ -1,0 +1,265 @@
+// The Python class machinery shared by the three environment classes. A class is
+// VecEnvClass<Spec>, where Spec states only what differs between them: the engine,
+// the texts, the spaces and how actions arrive.
+//
+//   using Engine = ...;
+//   static constexpr const char* kName, *kDoc, *kResetDoc, *kStepDoc,
+//                                *kObservationSpaceDoc, *kActionSpaceDoc;
+//   static constexpr ActionKind kActions;
+//   static constexpr std::array<float, Engine::kObservationSize> kObservationLow, kObservationHigh;
+//   static PyObject* action_space();
+//   static void step(Engine&, std::span<const float> actions);
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "python/binding.hpp"
+#include "python/numpy.hpp"
+
+namespace vorlisk::python {
+
+enum class ActionKind {
+  kDiscreteInt32,  // int32 actions, converted to the nearest float
+  kContinuousF32,  // float32 actions, handed to the engine as they are
+};
+
+// Texts that every environment class shares; the class docstring ends with this
+// paragraph (a literal, so that it joins the class's own text at compile time).
+#define VORLISK_ENV_CLASS_SECOND_PARAGRAPH \
+  "\n\nSIMD-optimized implementation that steps every lane in one call on NumPy arrays."
+inline constexpr const char kGetLogsDoc[] =
+    "get_logs($self)\n--\n\nGet episode statistics since last clear.\n\nReturns dict with:\n"
+    "- episode_count: number of completed episodes\n"
+    "- total_reward: sum of rewards across all completed episodes\n"
+    "- total_steps: sum of steps across all completed episodes\n"
+    "- mean_reward: average episode reward (or 0 if no episodes)\n"
+    "- mean_length: average episode length (or 0 if no episodes)";
+inline constexpr const char kClearLogsDoc[] = "clear_logs($self)\n--\n\nClear episode statistics.";
+inline constexpr const char kNumEnvsDoc[] = "Get the number of environments.";
+inline constexpr const char kObservationSizeDoc[] = "Get the observation shape per environment.";
+inline constexpr const char kSingleObservationSpaceDoc[] =
+    "Gymnasium-compatible observation space for a single environment.";
+inline constexpr const char kSingleActionSpaceDoc[] =
+    "Gymnasium-compatible action space for a single environment.";
+
+// Space dicts, built anew on every access.
+PyObject* discrete_space(long n, const char* dtype);
+PyObject* box_space(const float* low, const float* high, std::size_t n);
+
+// Checks `actions` (a one-dimensional contiguous array of `dtype` with `count`
+// elements) and returns its data; nullptr with TypeError or ValueError set.
+const void* checked_actions(PyObject* actions, int dtype, const char* dtype_name, std::size_t count);
+
+// A new float32 array of shape (rows, cols) (cols 0: one-dimensional) or uint8.
+PyObject* new_array(int dtype, std::size_t rows, std::size_t cols);
+
+template <class Spec>
+class VecEnvClass {
+  using Engine = typename Spec::Engine;
+  static constexpr std::size_t kObs = Engine::kObservationSize;
+
+  struct State {
+    Engine engine;
+    std::vector<float> actions_buffer;  // converted discrete actions; unused otherwise
+  };
+
+  struct Object {
+    PyObject_HEAD
+    State* state;
+  };
+
+ public:
+  static PyObject* type() {
+    static PyObject* created = create();
+    Py_XINCREF(created);
+    return created;
+  }
+
+ private:
+  static State& state(PyObject* self) { return *reinterpret_cast<Object*>(self)->state; }
+  static Engine& engine(PyObject* self) { return state(self).engine; }
+
+  static PyObject* tp_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    return guard([&]() -> PyObject* {
+      static const char* names[] = {"num_envs", "workers", nullptr};
+      PyObject* num_envs_arg = nullptr;
+      PyObject* workers_arg = Py_None;
+      if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|O", const_cast<char**>(names),
+                                       &num_envs_arg, &workers_arg)) {
+        return nullptr;
+      }
+      std::size_t num_envs = 0, workers = 1;
+      if (!to_size(num_envs_arg, "num_envs", &num_envs)) return nullptr;
+      if (workers_arg != Py_None && !to_size(workers_arg, "workers", &workers)) return nullptr;
+      if (num_envs == 0) {
+        PyErr_SetString(PyExc_ValueError, "num_envs must be greater than 0");
+        return nullptr;
+      }
+      auto st = std::unique_ptr<State>(new State{Spec::make(num_envs, workers), {}});
+      if constexpr (Spec::kActions == ActionKind::kDiscreteInt32) st->actions_buffer.resize(num_envs);
+      PyObject* self = type->tp_alloc(type, 0);
+      if (!self) return nullptr;
+      reinterpret_cast<Object*>(self)->state = st.release();
+      return self;
+    });
+  }
+
+  static void tp_dealloc(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
+    delete reinterpret_cast<Object*>(self)->state;
+    type->tp_free(self);
+    Py_DECREF(type);
+  }
+
+  static PyObject* observations(const Engine& e) {
+    PyObject* obs = new_array(NPY_FLOAT32, e.num_envs, kObs);
+    if (obs) {
+      e.write_observations({static_cast<float*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(obs))),
+                            e.num_envs * kObs});
+    }
+    return obs;
+  }
+
+  static PyObject* reset(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return guard([&]() -> PyObject* {
+      static const char* const names[] = {"seed"};
+      PyObject* seed_arg;
+      if (!bind_arguments("reset", args, nargs, kwnames, names, 1, 1, &seed_arg)) return nullptr;
+      std::uint64_t seed = 0;
+      if (seed_arg != Py_None && !to_u64(seed_arg, "seed", &seed)) return nullptr;
+      Engine& e = engine(self);
+      e.reset(seed);
+      return observations(e);
+    });
+  }
+
+  static PyObject* step(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return guard([&]() -> PyObject* {
+      PyObject* actions_arg;
+      if (nargs == 1 && !kwnames) {
+        actions_arg = args[0];
+      } else {
+        static const char* const names[] = {"actions"};
+        if (!bind_arguments("step", args, nargs, kwnames, names, 1, 1, &actions_arg)) return nullptr;
+      }
+      State& st = state(self);
+      Engine& e = st.engine;
+      std::span<const float> actions;
+      if constexpr (Spec::kActions == ActionKind::kDiscreteInt32) {
+        const void* data = checked_actions(actions_arg, NPY_INT32, "int32", e.num_envs);
+        if (!data) return nullptr;
+        convert_actions(static_cast<const char*>(data), st.actions_buffer);
+        actions = st.actions_buffer;
+      } else {
+        const void* data = checked_actions(actions_arg, NPY_FLOAT32, "float32", e.num_envs);
+        if (!data) return nullptr;
+        actions = aligned_floats(data, st.actions_buffer, e.num_envs);
+      }
+      Spec::step(e, actions);
+
+      PyRef obs = PyRef::steal(observations(e));
+      PyRef rewards = PyRef::steal(new_array(NPY_FLOAT32, e.num_envs, 0));
+      PyRef terminals = PyRef::steal(new_array(NPY_UINT8, e.num_envs, 0));
+      PyRef truncations = PyRef::steal(new_array(NPY_UINT8, e.num_envs, 0));
+      if (!obs || !rewards || !terminals || !truncations) return nullptr;
+      e.write_rewards({data_of<float>(rewards), e.num_envs});
+      e.write_terminals({data_of<std::uint8_t>(terminals), e.num_envs});
+      e.write_truncations({data_of<std::uint8_t>(truncations), e.num_envs});
+      return PyTuple_Pack(4, obs.get(), rewards.get(), terminals.get(), truncations.get());
+    });
+  }
+
+  template <class T>
+  static T* data_of(const PyRef& array) {
+    return static_cast<T*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(array.get())));
+  }
+
+  // int32 -> nearest float in one pass; memcpy keeps unaligned arrays well defined.
+  static void convert_actions(const char* data, std::vector<float>& out) {
+    float* dst = out.data();
+    const std::size_t n = out.size();
+    if (reinterpret_cast<std::uintptr_t>(data) % alignof(std::int32_t) == 0) {
+      const auto* src = reinterpret_cast<const std::int32_t*>(data);
+      for (std::size_t i = 0; i < n; ++i) dst[i] = static_cast<float>(src[i]);
+    } else {
+      for (std::size_t i = 0; i < n; ++i) {
+        std::int32_t v;
+        std::memcpy(&v, data + i * sizeof v, sizeof v);
+        dst[i] = static_cast<float>(v);
+      }
+    }
+  }
+
+  // The caller's float32 data as it is; only an unaligned array is copied first.
+  static std::span<const float> aligned_floats(const void* data, std::vector<float>& scratch,
+                                               std::size_t n) {
+    if (reinterpret_cast<std::uintptr_t>(data) % alignof(float) == 0) {
+      return {static_cast<const float*>(data), n};
+    }
+    scratch.resize(n);
+    std::memcpy(scratch.data(), data, n * sizeof(float));
+    return scratch;
+  }
+
+  static PyObject* get_logs(PyObject* self, PyObject*) {
+    const auto& log = engine(self).log;
+    const float count = static_cast<float>(log.episode_count);
+    const float steps = static_cast<float>(log.total_steps);
+    const bool any = log.episode_count > 0;
+    return Py_BuildValue("{s:d,s:d,s:d,s:d,s:d}", "episode_count", double{count}, "total_reward",
+                         double{log.total_reward}, "total_steps", double{steps}, "mean_reward",
+                         any ? double{log.total_reward / count} : 0.0, "mean_length",
+                         any ? double{steps / count} : 0.0);
+  }
+
+  static PyObject* clear_logs(PyObject* self, PyObject*) {
+    engine(self).log = {};
+    Py_RETURN_NONE;
+  }
+
+  static PyObject* get_num_envs(PyObject* self, void*) { return PyLong_FromSize_t(engine(self).num_envs); }
+  static PyObject* get_observation_size(PyObject*, void*) { return PyLong_FromSize_t(kObs); }
+  static PyObject* get_observation_space(PyObject*, void*) {
+    return box_space(Spec::kObservationLow.data(), Spec::kObservationHigh.data(), kObs);
+  }
+  static PyObject* get_action_space(PyObject*, void*) { return Spec::action_space(); }
+
+  static PyObject* create() {
+    static PyMethodDef methods[] = {
+        {"reset", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(reset)),
+         METH_FASTCALL | METH_KEYWORDS, Spec::kResetDoc},
+        {"step", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(step)),
+         METH_FASTCALL | METH_KEYWORDS, Spec::kStepDoc},
+        {"get_logs", get_logs, METH_NOARGS, kGetLogsDoc},
+        {"clear_logs", clear_logs, METH_NOARGS, kClearLogsDoc},
+        {nullptr, nullptr, 0, nullptr},
+    };
+    static PyGetSetDef getset[] = {
+        {"num_envs", get_num_envs, nullptr, kNumEnvsDoc, nullptr},
+        {"observation_size", get_observation_size, nullptr, kObservationSizeDoc, nullptr},
+        {"observation_space", get_observation_space, nullptr, Spec::kObservationSpaceDoc, nullptr},
+        {"single_observation_space", get_observation_space, nullptr, kSingleObservationSpaceDoc,
+         nullptr},
+        {"action_space", get_action_space, nullptr, Spec::kActionSpaceDoc, nullptr},
+        {"single_action_space", get_action_space, nullptr, kSingleActionSpaceDoc, nullptr},
+        {nullptr, nullptr, nullptr, nullptr, nullptr},
+    };
+    static PyType_Slot slots[] = {
+        {Py_tp_new, reinterpret_cast<void*>(tp_new)},
+        {Py_tp_dealloc, reinterpret_cast<void*>(tp_dealloc)},
+        {Py_tp_doc, const_cast<char*>(Spec::kDoc)},
+        {Py_tp_methods, methods},
+        {Py_tp_getset, getset},
+        {0, nullptr},
+    };
+    static PyType_Spec spec = {Spec::kName, sizeof(Object), 0, Py_TPFLAGS_DEFAULT, slots};
+    return PyType_FromSpec(&spec);
+  }
+};
+
+}  // namespace vorlisk::python

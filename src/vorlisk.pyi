@@ -1,0 +1,77 @@
+"""Vorlisk Python module."""
+
+from typing import Any, Optional
+
+import numpy as np
+import numpy.typing as npt
+
+from . import envs as envs
+
+class InternalError(BaseException):
+    """Raised when an internal invariant of vorlisk is broken; the object stays usable."""
+
+class _VecEnv:
+    def __new__(cls, num_envs: int, workers: Optional[int] = None) -> "_VecEnv": ...
+    def reset(self, seed: Optional[int]) -> npt.NDArray[np.float32]: ...
+    def get_logs(self) -> dict[str, float]: ...
+    def clear_logs(self) -> None: ...
+    @property
+    def num_envs(self) -> int: ...
+    @property
+    def observation_size(self) -> int: ...
+    @property
+    def observation_space(self) -> dict[str, Any]: ...
+    @property
+    def single_observation_space(self) -> dict[str, Any]: ...
+    @property
+    def action_space(self) -> dict[str, Any]: ...
+    @property
+    def single_action_space(self) -> dict[str, Any]: ...
+
+_StepResult = tuple[
+    npt.NDArray[np.float32],
+    npt.NDArray[np.float32],
+    npt.NDArray[np.uint8],
+    npt.NDArray[np.uint8],
+]
+
+class PyCartPoleVecEnv(_VecEnv):
+    """High-performance vectorized CartPole environment."""
+    def step(self, actions: npt.NDArray[np.int32]) -> _StepResult: ...
+
+class PyMountainCarVecEnv(_VecEnv):
+    """High-performance vectorized MountainCar environment."""
+    def step(self, actions: npt.NDArray[np.int32]) -> _StepResult: ...
+
+class PyPendulumVecEnv(_VecEnv):
+    """High-performance vectorized Pendulum environment."""
+    def step(self, actions: npt.NDArray[np.float32]) -> _StepResult: ...
+
+class TUILogger:
+    """High-performance TUI logger with ratatui."""
+    def __new__(
+        cls,
+        mode: str = "minimal",
+        render_interval_ms: int = 100,
+        history_len: int = 100,
+        csv_path: Optional[str] = None,
+        monitor_interval_ms: Optional[int] = None,
+        update_interval_steps: Optional[int] = None,
+    ) -> "TUILogger": ...
+    def update(
+        self,
+        steps: int,
+        episodes: int,
+        mean_reward: float,
+        sps: float,
+        policy_loss: Optional[float] = None,
+        value_loss: Optional[float] = None,
+        entropy: Optional[float] = None,
+        gpu_usage: Optional[float] = None,
+        gpu_memory: Optional[float] = None,
+        total_gpu_memory: Optional[float] = None,
+    ) -> None: ...
+    def should_quit(self) -> bool: ...
+    def close(self) -> None: ...
+
+Logger = TUILogger
