@@ -18,6 +18,16 @@ class Xoshiro256StarStar {
  public:
   explicit constexpr Xoshiro256StarStar(std::uint64_t seed) { seed_from(seed); }
 
+  static constexpr Xoshiro256StarStar from_state(std::uint64_t s0, std::uint64_t s1,
+                                                 std::uint64_t s2, std::uint64_t s3) {
+    Xoshiro256StarStar g(0);
+    g.s_[0] = s0;
+    g.s_[1] = s1;
+    g.s_[2] = s2;
+    g.s_[3] = s3;
+    return g;
+  }
+
   constexpr std::uint64_t next() {
     const std::uint64_t result = rotl(s_[1] * 5, 7) * 9;
     const std::uint64_t t = s_[1] << 17;

@@ -10,8 +10,7 @@
 //   static constexpr bool kResetClearsRewards; // reset() also zeroes `rewards`
 //   void draw_lane(std::size_t i, Xoshiro256StarStar& rng);
 //   LaneOutcome step_lane(std::size_t i, float action);                 // per-lane formulas
-//   void step_block(std::size_t first, const float* actions,           // 8 lanes, block formulas
-//                   std::uint8_t* terminal, float* reward);
+//   void step_block(std::size_t first, const float* actions, Block& out); // 8 lanes, block formulas
 //   std::array<const float*, kObservationSize> observation_columns() const;
 #pragma once
 
@@ -27,6 +26,7 @@
 #include "envs/core/episode_log.hpp"
 #include "envs/core/failure.hpp"
 #include "envs/core/rng.hpp"
+#include "envs/core/simd4.hpp"
 #include "envs/core/worker_pool.hpp"
 
 namespace vorlisk::envs {
@@ -41,6 +41,12 @@ enum class SeedRule {
 struct LaneOutcome {
   bool terminal;
   float reward;
+};
+
+// What the block formulas report for eight lanes, as two halves of four.
+struct Block {
+  I32x4 terminal[2];  // 0 or -1 per lane
+  F32x4 reward[2];
 };
 
 template <class Engine>
@@ -194,49 +200,47 @@ class VecEngine {
   }
 
   void step_block_lanes(std::size_t first, const float* actions) {
-    alignas(32) std::uint8_t terminal[kBlockLanes];
-    alignas(32) float reward[kBlockLanes];
-    engine().step_block(first, actions + first, terminal, reward);
-
-    std::uint32_t* steps = episode_steps.data() + first;
-    float* returns = episode_returns.data() + first;
-    std::uint8_t* term = terminals.data() + first;
-    std::uint8_t* trunc = truncations.data() + first;
-    float* rew = rewards.data() + first;
-    std::uint8_t done[kBlockLanes];
-    for (std::size_t k = 0; k < kBlockLanes; ++k) {
-      bool truncated;
+    Block block;
+    engine().step_block(first, actions + first, block);
+    I32x4 finished[2];
+    for (std::size_t h = 0; h < 2; ++h) {
+      const std::size_t i = first + 4 * h;
+      U32x4 steps = load4(&episode_steps[i]);
+      I32x4 truncated;
       if constexpr (Engine::kBlockCountsInF32) {
-        const float count = static_cast<float>(steps[k]) + 1.0f;
-        steps[k] = count < 4294967296.0f ? static_cast<std::uint32_t>(count) : UINT32_MAX;
+        // Counted in single precision (exact below 2^24); the clamp only keeps the
+        // conversion back defined for absurd step limits.
+        F32x4 count = __builtin_convertvector(steps, F32x4) + 1.0f;
         truncated = count >= static_cast<float>(max_steps);
+        count = count < 4294967040.0f ? count : splat4(4294967040.0f);
+        steps = __builtin_convertvector(count, U32x4);
       } else {
-        steps[k] += 1;
-        truncated = steps[k] >= max_steps;
+        steps += 1;
+        truncated = steps >= max_steps;
       }
-      term[k] = terminal[k];
-      trunc[k] = truncated;
-      rew[k] = reward[k];
-      returns[k] += reward[k];
-      done[k] = terminal[k] | static_cast<std::uint8_t>(truncated);
+      store4(&episode_steps[i], steps);
+      store_flags4(&terminals[i], block.terminal[h]);
+      store_flags4(&truncations[i], truncated);
+      store4(&rewards[i], block.reward[h]);
+      store4(&episode_returns[i], load4(&episode_returns[i]) + block.reward[h]);
+      finished[h] = block.terminal[h] | truncated;
     }
+    if (!any4(finished[0] | finished[1])) return;
 
     // A block's finished episodes are summed in lane order first, then added once.
     float block_return = 0.0f;
     std::uint32_t count = 0;
     std::uint32_t block_steps = 0;
     for (std::size_t k = 0; k < kBlockLanes; ++k) {
-      if (done[k]) {
-        block_return += returns[k];
+      if (finished[k / 4][k % 4]) {
+        block_return += episode_returns[first + k];
         count += 1;
-        block_steps += steps[k];
+        block_steps += episode_steps[first + k];
       }
     }
-    if (count != 0) {
-      log.total_reward += block_return;
-      log.episode_count += count;
-      log.total_steps += block_steps;
-    }
+    log.total_reward += block_return;
+    log.episode_count += count;
+    log.total_steps += block_steps;
   }
 
   friend Engine;

@@ -1,5 +1,7 @@
 #include "envs/gymnasium/cartpole.hpp"
 
+#include "envs/core/simd4.hpp"
+
 #include <cmath>
 #include <cstring>
 
@@ -21,27 +23,37 @@ constexpr float kForce = 10.0f;
 constexpr float kPositionLimit = 2.4f;
 constexpr float kAngleLimit = 0.20943952f;  // 12 degrees
 
+template <class F>
 struct State {
-  float x, v, theta, omega;
+  F x, v, theta, omega;
 };
 
-// The Euler step shared by both formula sets; they differ only in the force and in
-// where sin and cos come from. Every operation is rounded in the order written.
-inline State euler_step(State s, float force, float sin_t, float cos_t) {
-  const float temp = (force + sin_t * (s.omega * (s.omega * kPoleMassLength))) / kTotalMass;
-  const float d1 = cos_t * kNegPoleMass;
-  const float d2 = cos_t * d1;
-  const float d3 = d2 / kTotalMass;
-  const float d4 = d3 + kFourThirds;
-  const float divisor = d4 * kHalfLength;
-  const float theta_acc = (sin_t * kGravity - cos_t * temp) / divisor;
-  const float x_acc = temp - (cos_t * (theta_acc * kPoleMassLength)) / kTotalMass;
+// The Euler step shared by both formula sets (F is float or F32x4); they differ only
+// in the force and in where sin and cos come from. Every operation is rounded in
+// the order written.
+template <class F>
+inline State<F> euler_step(const State<F>& s, F force, F sin_t, F cos_t) {
+  const F temp = (force + sin_t * (s.omega * (s.omega * kPoleMassLength))) / kTotalMass;
+  const F d1 = cos_t * kNegPoleMass;
+  const F d2 = cos_t * d1;
+  const F d3 = d2 / kTotalMass;
+  const F d4 = d3 + kFourThirds;
+  const F divisor = d4 * kHalfLength;
+  const F theta_acc = (sin_t * kGravity - cos_t * temp) / divisor;
+  const F x_acc = temp - (cos_t * (theta_acc * kPoleMassLength)) / kTotalMass;
   return {s.x + s.v * kTau, s.v + x_acc * kTau, s.theta + s.omega * kTau,
           s.omega + theta_acc * kTau};
 }
 
-inline bool is_terminal(const State& s) {
-  return std::fabs(s.x) > kPositionLimit || std::fabs(s.theta) > kAngleLimit;
+// |value| > limit, written with two comparisons so that it works lane-wise too.
+template <class F>
+inline auto beyond(F value, float limit) {
+  return (value > limit) | (value < -limit);
+}
+
+template <class F>
+inline auto is_terminal(const State<F>& s) {
+  return beyond(s.x, kPositionLimit) | beyond(s.theta, kAngleLimit);
 }
 
 }  // namespace
@@ -71,8 +83,8 @@ void CartPole::draw_lane(std::size_t i, Xoshiro256StarStar& rng) {
 LaneOutcome CartPole::step_lane(std::size_t i, float action) {
   const float force = std::trunc(action) == 1.0f ? kForce : -kForce;
   const float theta = pole_angle[i];
-  const State next =
-      euler_step({cart_pos[i], cart_vel[i], theta, pole_vel[i]}, force, std::sin(theta), std::cos(theta));
+  const State<float> next = euler_step<float>({cart_pos[i], cart_vel[i], theta, pole_vel[i]},
+                                              force, std::sin(theta), std::cos(theta));
   cart_pos[i] = next.x;
   cart_vel[i] = next.v;
   pole_angle[i] = next.theta;
@@ -81,34 +93,25 @@ LaneOutcome CartPole::step_lane(std::size_t i, float action) {
   return {terminal, terminal ? 0.0f : 1.0f};
 }
 
-void CartPole::step_block(std::size_t first, const float* actions, std::uint8_t* terminal,
-                          float* reward) {
-  float x[kBlockLanes], v[kBlockLanes], theta[kBlockLanes], omega[kBlockLanes];
-  std::memcpy(x, &cart_pos[first], sizeof x);
-  std::memcpy(v, &cart_vel[first], sizeof v);
-  std::memcpy(theta, &pole_angle[first], sizeof theta);
-  std::memcpy(omega, &pole_vel[first], sizeof omega);
-  for (std::size_t k = 0; k < kBlockLanes; ++k) {
-    // Truncated Taylor series instead of library calls, so the block stays in
-    // vector registers.
-    const float t = theta[k];
-    const float t2 = t * t;
-    const float cos_t = (1.0f - t2 * 0.5f) + (t2 * t2) * 0.041666668f;
-    const float sin_t = (t + (t * t2) * -0.16666667f) + (t2 * (t * t2)) * 0.008333334f;
-    const float force = actions[k] * 20.0f + (-10.0f);
-    const State next = euler_step({x[k], v[k], t, omega[k]}, force, sin_t, cos_t);
-    x[k] = next.x;
-    v[k] = next.v;
-    theta[k] = next.theta;
-    omega[k] = next.omega;
-    const bool done = is_terminal(next);
-    terminal[k] = done;
-    reward[k] = done ? 0.0f : 1.0f;
+void CartPole::step_block(std::size_t first, const float* actions, Block& out) {
+  for (std::size_t h = 0; h < 2; ++h) {
+    const std::size_t i = first + 4 * h;
+    const F32x4 theta = load4(&pole_angle[i]);
+    // Truncated Taylor series instead of library calls keep the block in vector
+    // registers.
+    const F32x4 t2 = theta * theta;
+    const F32x4 cos_t = (1.0f - t2 * 0.5f) + (t2 * t2) * 0.041666668f;
+    const F32x4 sin_t = (theta + (theta * t2) * -0.16666667f) + (t2 * (theta * t2)) * 0.008333334f;
+    const F32x4 force = load4(actions + 4 * h) * 20.0f + (-10.0f);
+    const State<F32x4> next = euler_step<F32x4>(
+        {load4(&cart_pos[i]), load4(&cart_vel[i]), theta, load4(&pole_vel[i])}, force, sin_t, cos_t);
+    store4(&cart_pos[i], next.x);
+    store4(&cart_vel[i], next.v);
+    store4(&pole_angle[i], next.theta);
+    store4(&pole_vel[i], next.omega);
+    out.terminal[h] = is_terminal(next);
+    out.reward[h] = select4(out.terminal[h], splat4(0.0f), splat4(1.0f));
   }
-  std::memcpy(&cart_pos[first], x, sizeof x);
-  std::memcpy(&cart_vel[first], v, sizeof v);
-  std::memcpy(&pole_angle[first], theta, sizeof theta);
-  std::memcpy(&pole_vel[first], omega, sizeof omega);
 }
 
 }  // namespace vorlisk::envs::gymnasium

@@ -1,0 +1,63 @@
+// Engine-only cost: nanoseconds per lane-step of the block formulas (single-thread
+// path, lane count a multiple of eight) and of the per-lane formulas (the chunked
+// path with one chunk), without Python or auto-reset in the way.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "envs/gymnasium/cartpole.hpp"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using vorlisk::envs::gymnasium::CartPole;
+
+template <class Step>
+double ns_per_lane(std::size_t lanes, Step step) {
+  std::size_t reps = 1;
+  for (;;) {
+    const auto start = Clock::now();
+    for (std::size_t r = 0; r < reps; ++r) step();
+    const double elapsed = std::chrono::duration<double, std::nano>(Clock::now() - start).count();
+    if (elapsed > 2e8) return elapsed / static_cast<double>(reps * lanes);
+    reps *= 2;
+  }
+}
+
+// Each measured step starts from the same freshly reset lanes (restored by copy, a
+// cost measured alone and subtracted), so no lane finishes or drifts into
+// unphysical values however often the step is repeated.
+template <class Engine>
+double measure(std::size_t lanes, bool blocks) {
+  Engine start = Engine::with_workers(lanes, 1);
+  start.reset(7);
+  Engine engine = start;
+  std::vector<float> actions(lanes);
+  for (std::size_t i = 0; i < lanes; ++i) actions[i] = static_cast<float>((i * 7919) % 3 % 2);
+  const double restore = ns_per_lane(lanes, [&] { engine = start; });
+  const double step = ns_per_lane(lanes, [&] {
+    engine = start;
+    if (blocks) {
+      engine.step_simd(actions);
+    } else {
+      engine.step_parallel(actions);
+    }
+  });
+  return step - restore;
+}
+
+template <class Engine>
+void report(const char* name, std::size_t lanes) {
+  std::printf("%-12s lanes %6zu  block formulas %6.2f ns/lane  per-lane formulas %6.2f ns/lane\n",
+              name, lanes, measure<Engine>(lanes, true), measure<Engine>(lanes, false));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::size_t lanes = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 4096;
+  report<CartPole>("CartPole", lanes);
+  return 0;
+}
