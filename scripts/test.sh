@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs what the tests need, builds, and runs the C++ and Python suites.
+# Usage: scripts/test.sh [--sanitize]   (--sanitize: C++ suite under ASan + UBSan too)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+if [ ! -f /usr/include/gtest/gtest.h ]; then
+  echo "GoogleTest is missing; installing libgtest-dev" >&2
+  sudo_cmd=""
+  [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
+  $sudo_cmd apt-get update -qq
+  $sudo_cmd apt-get install -y -qq libgtest-dev >/dev/null
+fi
+
+python3 -m pip install -q --disable-pip-version-check cmake ninja
+python3 -m pip install -q --disable-pip-version-check ".[test]"
+
+cmake -S . -B build/tests -G Ninja -DVORLISK_BUILD_MODULE=OFF -DVORLISK_BUILD_TESTS=ON >/dev/null
+cmake --build build/tests -j2
+ctest --test-dir build/tests --output-on-failure
+
+if [ "${1:-}" = "--sanitize" ]; then
+  cmake -S . -B build/sanitize -G Ninja -DVORLISK_BUILD_MODULE=OFF -DVORLISK_BUILD_TESTS=ON \
+    -DVORLISK_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
+  cmake --build build/sanitize -j2
+  ctest --test-dir build/sanitize --output-on-failure
+fi
+
+export VORLISK_FAKE_NVML_DIR="$PWD/build/tests/tests/cpp/fake_nvml"
+python3 -m pytest tests/python -q
