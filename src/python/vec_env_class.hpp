@@ -16,6 +16,7 @@
 #include <cstring>
 #include <memory>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "python/binding.hpp"
@@ -87,9 +88,11 @@ class VecEnvClass {
   static PyObject* tp_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return guard([&]() -> PyObject* {
       static const char* names[] = {"num_envs", "workers", nullptr};
+      // "O|O:ClassName", so that signature errors name the class.
+      static const std::string format = std::string("O|O:") + (std::strrchr(Spec::kName, '.') + 1);
       PyObject* num_envs_arg = nullptr;
       PyObject* workers_arg = Py_None;
-      if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|O", const_cast<char**>(names),
+      if (!PyArg_ParseTupleAndKeywords(args, kwargs, format.c_str(), const_cast<char**>(names),
                                        &num_envs_arg, &workers_arg)) {
         return nullptr;
       }
