@@ -1,0 +1,201 @@
+// The TUILogger class: converts Python arguments and delegates to tui::Logger.
+#include <cstdint>
+#include <new>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "python/binding.hpp"
+#include "python/types.hpp"
+#include "tui/csv_log.hpp"
+#include "tui/logger.hpp"
+
+namespace vorlisk::python {
+namespace {
+
+struct LoggerObject {
+  PyObject_HEAD
+  tui::Logger* logger;  // owned; null only if construction failed
+};
+
+tui::Logger& logger_of(PyObject* self) { return *reinterpret_cast<LoggerObject*>(self)->logger; }
+
+constexpr const char kClassDoc[] =
+    "TUILogger(mode=\"minimal\", render_interval_ms=100, history_len=100, csv_path=None, "
+    "monitor_interval_ms=None, update_interval_steps=None)\n--\n\n"
+    "High-performance TUI logger with ratatui.\n\n"
+    "Renders training metrics in a terminal UI with minimal overhead.\n"
+    "Python updates metrics via atomic writes; a separate thread handles rendering.";
+
+constexpr const char kUpdateDoc[] =
+    "update($self, steps, episodes, mean_reward, sps, policy_loss=None, value_loss=None, "
+    "entropy=None, gpu_usage=None, gpu_memory=None, total_gpu_memory=None)\n--\n\n"
+    "Update metrics from Python training loop.\n\n"
+    "This method is optimized for minimal overhead - uses atomic writes only.\n"
+    "GPU metrics are optional and can be provided by Python if available.";
+
+constexpr const char kShouldQuitDoc[] =
+    "should_quit($self)\n--\n\nCheck if quit was requested via keyboard.";
+
+constexpr const char kCloseDoc[] = "close($self)\n--\n\nClose the TUI and restore terminal.";
+
+// Constructor arguments, converted in this order; the mode name is checked only
+// once every argument has converted.
+bool convert_options(PyObject* const* a, tui::LoggerOptions* options) {
+  std::string mode = "minimal";
+  if (a[0] && !to_utf8(a[0], "mode", &mode)) return false;
+  if (a[1] && !to_u64(a[1], "render_interval_ms", &options->render_interval_ms)) return false;
+  if (a[2] && !to_size(a[2], "history_len", &options->history_len)) return false;
+  if (a[3] && a[3] != Py_None) {
+    std::string path;
+    if (!to_utf8(a[3], "csv_path", &path)) return false;
+    options->csv_path = std::move(path);
+  }
+  if (a[4] && a[4] != Py_None &&
+      !to_u64(a[4], "monitor_interval_ms", &options->monitor_interval_ms)) {
+    return false;
+  }
+  if (a[5] && a[5] != Py_None &&
+      !to_u64(a[5], "update_interval_steps", &options->update_interval_steps)) {
+    return false;
+  }
+  std::optional<tui::TUIMode> parsed = tui::parse_mode(mode);
+  if (!parsed) {
+    PyErr_SetString(PyExc_ValueError, "mode must be 'minimal', 'dashboard', or 'chart'");
+    return false;
+  }
+  options->mode = *parsed;
+  return true;
+}
+
+PyObject* logger_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+  static const char* const kNames[] = {"mode",        "render_interval_ms",  "history_len",
+                                       "csv_path",    "monitor_interval_ms", "update_interval_steps",
+                                       nullptr};
+  PyObject* a[6] = {};
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|OOOOOO:TUILogger", const_cast<char**>(kNames),
+                                   &a[0], &a[1], &a[2], &a[3], &a[4], &a[5])) {
+    return nullptr;
+  }
+  tui::LoggerOptions options;
+  if (!convert_options(a, &options)) return nullptr;
+
+  PyRef self = PyRef::steal(type->tp_alloc(type, 0));
+  if (!self) return nullptr;
+  return guard([&]() -> PyObject* {
+    try {
+      reinterpret_cast<LoggerObject*>(self.get())->logger = new tui::Logger(std::move(options));
+    } catch (const tui::CsvCreateError& e) {
+      PyErr_SetString(PyExc_ValueError, e.what());
+      return nullptr;
+    }
+    return self.release();
+  });
+}
+
+void logger_dealloc(PyObject* self) {
+  PyTypeObject* type = Py_TYPE(self);
+  // Runs close(): the threads never call into Python, so joining them while
+  // holding the interpreter lock cannot deadlock.
+  delete reinterpret_cast<LoggerObject*>(self)->logger;
+  type->tp_free(self);
+  Py_DECREF(type);
+}
+
+// The hot path: exact ints and floats are read directly, anything else goes
+// through the general converters, which also word the errors.
+inline bool steps_arg(PyObject* o, const char* name, std::uint64_t* out) {
+  if (PyLong_CheckExact(o)) {
+    unsigned long long v = PyLong_AsUnsignedLongLong(o);
+    if (v != static_cast<unsigned long long>(-1) || !PyErr_Occurred()) {
+      *out = v;
+      return true;
+    }
+    PyErr_Clear();
+  }
+  return to_u64(o, name, out);
+}
+
+inline bool float_arg(PyObject* o, const char* name, double* out) {
+  if (PyFloat_CheckExact(o)) {
+    *out = PyFloat_AS_DOUBLE(o);
+    return true;
+  }
+  return to_f64(o, name, out);
+}
+
+inline bool optional_float_arg(PyObject* o, const char* name, double* out) {
+  if (o == nullptr || o == Py_None) return true;  // *out keeps its default
+  return float_arg(o, name, out);
+}
+
+inline bool optional_float_arg(PyObject* o, const char* name, std::optional<double>* out) {
+  if (o == nullptr || o == Py_None) return true;
+  double v;
+  if (!float_arg(o, name, &v)) return false;
+  *out = v;
+  return true;
+}
+
+PyObject* logger_update(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                        PyObject* kwnames) {
+  static const char* const kNames[] = {"steps",       "episodes",   "mean_reward", "sps",
+                                       "policy_loss", "value_loss", "entropy",     "gpu_usage",
+                                       "gpu_memory",  "total_gpu_memory"};
+  PyObject* a[10];
+  if (!bind_arguments("update", args, nargs, kwnames, kNames, 10, 4, a)) return nullptr;
+  // Everything is converted before anything is stored, so a bad argument
+  // changes nothing.
+  tui::UpdateArgs u;
+  if (!steps_arg(a[0], "steps", &u.steps) || !steps_arg(a[1], "episodes", &u.episodes) ||
+      !float_arg(a[2], "mean_reward", &u.mean_reward) || !float_arg(a[3], "sps", &u.sps) ||
+      !optional_float_arg(a[4], "policy_loss", &u.policy_loss) ||
+      !optional_float_arg(a[5], "value_loss", &u.value_loss) ||
+      !optional_float_arg(a[6], "entropy", &u.entropy) ||
+      !optional_float_arg(a[7], "gpu_usage", &u.gpu_usage) ||
+      !optional_float_arg(a[8], "gpu_memory", &u.gpu_memory) ||
+      !optional_float_arg(a[9], "total_gpu_memory", &u.total_gpu_memory)) {
+    return nullptr;
+  }
+  logger_of(self).update(u);
+  Py_RETURN_NONE;
+}
+
+PyObject* logger_should_quit(PyObject* self, PyObject*) {
+  return PyBool_FromLong(logger_of(self).should_quit());
+}
+
+PyObject* logger_close(PyObject* self, PyObject*) {
+  logger_of(self).close();
+  Py_RETURN_NONE;
+}
+
+PyMethodDef logger_methods[] = {
+    {"update", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(logger_update)),
+     METH_FASTCALL | METH_KEYWORDS, kUpdateDoc},
+    {"should_quit", logger_should_quit, METH_NOARGS, kShouldQuitDoc},
+    {"close", logger_close, METH_NOARGS, kCloseDoc},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot logger_slots[] = {
+    {Py_tp_doc, const_cast<char*>(kClassDoc)},
+    {Py_tp_new, reinterpret_cast<void*>(logger_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(logger_dealloc)},
+    {Py_tp_methods, logger_methods},
+    {0, nullptr},
+};
+
+PyType_Spec logger_spec = {
+    "vorlisk.TUILogger", sizeof(LoggerObject), 0, Py_TPFLAGS_DEFAULT, logger_slots,
+};
+
+}  // namespace
+
+PyObject* tui_logger_type() {
+  static PyObject* type = PyType_FromSpec(&logger_spec);
+  Py_XINCREF(type);
+  return type;
+}
+
+}  // namespace vorlisk::python

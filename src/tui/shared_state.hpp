@@ -1,0 +1,33 @@
+// What the logger shares with its threads. Copying a SharedState shares the same
+// six objects; each lives as long as any copy holds it.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <memory>
+
+#include "tui/history.hpp"
+#include "tui/metrics.hpp"
+#include "tui/mode.hpp"
+#include "tui/poison_lock.hpp"
+#include "tui/running_flag.hpp"
+
+namespace vorlisk::tui {
+
+using HistoryLock = PoisonLock<HistoryBuffer>;
+
+struct SharedState {
+  std::shared_ptr<MetricsBuffer> metrics;
+  std::shared_ptr<HistoryLock> history;
+  std::shared_ptr<RunningFlag> running;
+  std::shared_ptr<std::atomic<bool>> paused;
+  std::shared_ptr<ModeCell> mode;
+  std::shared_ptr<std::atomic<bool>> quit_requested;
+
+  // Zeroed metrics, empty histories with room for history_len points, running,
+  // not paused, no quit requested. Throws std::bad_alloc when the histories
+  // cannot be reserved.
+  static SharedState create(TUIMode mode, std::size_t history_len);
+};
+
+}  // namespace vorlisk::tui
