@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <random>
+#include <tuple>
 #include <vector>
 
 #include "envs/gymnasium/cartpole.hpp"
@@ -90,11 +91,16 @@ TEST(CartPole, FirstStepFromTheZeroStateOnEveryPath) {
 }
 
 // Lanes 0..8k-1 use the block formulas, the rest the per-lane formulas; actions
-// outside {0, 1} reveal the force rule of each (20a - 10 in blocks, else -10).
-class PathSelection : public ::testing::TestWithParam<std::size_t> {};
+// outside {0, 1} reveal the force rule of each (20a - 10 in blocks, else -10). Blocks
+// run four or eight lanes wide (where the processor has AVX2) with the same bits.
+class PathSelection : public ::testing::TestWithParam<std::tuple<std::size_t, bool>> {
+ protected:
+  void TearDown() override { force_narrow_blocks(false); }
+};
 
 TEST_P(PathSelection, BlocksThenTail) {
-  const std::size_t n = GetParam();
+  const auto [n, narrow] = GetParam();
+  force_narrow_blocks(narrow);
   const std::vector<Lane> start = random_lanes(n, 7);
   const float menu[] = {0.0f, 1.0f, 2.0f, -1.0f, 1.5f};
   std::vector<float> actions(n);
@@ -112,7 +118,9 @@ TEST_P(PathSelection, BlocksThenTail) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(LaneCounts, PathSelection, ::testing::Values(1u, 8u, 9u, 13u, 24u));
+INSTANTIATE_TEST_SUITE_P(LaneCounts, PathSelection,
+                         ::testing::Combine(::testing::Values(1u, 8u, 9u, 13u, 24u),
+                                            ::testing::Bool()));
 
 TEST(CartPole, PerLaneForceIsMinusTenForEveryActionButOne) {
   const Lane s{0.1f, 0.2f, 0.05f, -0.3f};

@@ -1,13 +1,10 @@
 #include "envs/gymnasium/cartpole.hpp"
 
-#include "envs/core/simd4.hpp"
+#include "envs/core/simd.hpp"
+#include "envs/core/vec_engine_impl.hpp"
 
 #include <cmath>
 #include <cstring>
-
-namespace vorlisk::envs {
-template class VecEngine<gymnasium::CartPole>;
-}
 
 namespace vorlisk::envs::gymnasium {
 namespace {
@@ -28,11 +25,11 @@ struct State {
   F x, v, theta, omega;
 };
 
-// The Euler step shared by both formula sets (F is float or F32x4); they differ only
+// The Euler step shared by both formula sets (F is float or a vector of lanes); they differ only
 // in the force and in where sin and cos come from. Every operation is rounded in
 // the order written.
 template <class F>
-inline State<F> euler_step(const State<F>& s, F force, F sin_t, F cos_t) {
+VORLISK_INLINE State<F> euler_step(const State<F>& s, F force, F sin_t, F cos_t) {
   const F temp = (force + sin_t * (s.omega * (s.omega * kPoleMassLength))) / kTotalMass;
   const F d1 = cos_t * kNegPoleMass;
   const F d2 = cos_t * d1;
@@ -47,12 +44,12 @@ inline State<F> euler_step(const State<F>& s, F force, F sin_t, F cos_t) {
 
 // |value| > limit, written with two comparisons so that it works lane-wise too.
 template <class F>
-inline auto beyond(F value, float limit) {
+VORLISK_INLINE auto beyond(F value, float limit) {
   return (value > limit) | (value < -limit);
 }
 
 template <class F>
-inline auto is_terminal(const State<F>& s) {
+VORLISK_INLINE auto is_terminal(const State<F>& s) {
   return beyond(s.x, kPositionLimit) | beyond(s.theta, kAngleLimit);
 }
 
@@ -93,25 +90,29 @@ LaneOutcome CartPole::step_lane(std::size_t i, float action) {
   return {terminal, terminal ? 0.0f : 1.0f};
 }
 
-void CartPole::step_block(std::size_t first, const float* actions, Block& out) {
-  for (std::size_t h = 0; h < 2; ++h) {
-    const std::size_t i = first + 4 * h;
-    const F32x4 theta = load4(&pole_angle[i]);
-    // Truncated Taylor series instead of library calls keep the block in vector
-    // registers.
-    const F32x4 t2 = theta * theta;
-    const F32x4 cos_t = (1.0f - t2 * 0.5f) + (t2 * t2) * 0.041666668f;
-    const F32x4 sin_t = (theta + (theta * t2) * -0.16666667f) + (t2 * (theta * t2)) * 0.008333334f;
-    const F32x4 force = load4(actions + 4 * h) * 20.0f + (-10.0f);
-    const State<F32x4> next = euler_step<F32x4>(
-        {load4(&cart_pos[i]), load4(&cart_vel[i]), theta, load4(&pole_vel[i])}, force, sin_t, cos_t);
-    store4(&cart_pos[i], next.x);
-    store4(&cart_vel[i], next.v);
-    store4(&pole_angle[i], next.theta);
-    store4(&pole_vel[i], next.omega);
-    out.terminal[h] = is_terminal(next);
-    out.reward[h] = select4(out.terminal[h], splat4(0.0f), splat4(1.0f));
-  }
+template <class F>
+VORLISK_INLINE void CartPole::step_lanes(std::size_t i, const float* actions, MaskOf<F>& terminal,
+                                         F& reward) {
+  const F theta = load<F>(&pole_angle[i]);
+  // Truncated Taylor series instead of library calls keep the block in vector
+  // registers.
+  const F t2 = theta * theta;
+  const F cos_t = (1.0f - t2 * 0.5f) + (t2 * t2) * 0.041666668f;
+  const F sin_t = (theta + (theta * t2) * -0.16666667f) + (t2 * (theta * t2)) * 0.008333334f;
+  const F force = load<F>(actions) * 20.0f + (-10.0f);
+  const State<F> next = euler_step<F>(
+      {load<F>(&cart_pos[i]), load<F>(&cart_vel[i]), theta, load<F>(&pole_vel[i])}, force, sin_t,
+      cos_t);
+  store(&cart_pos[i], next.x);
+  store(&cart_vel[i], next.v);
+  store(&pole_angle[i], next.theta);
+  store(&pole_vel[i], next.omega);
+  terminal = is_terminal(next);
+  reward = select<F>(terminal, splat<F>(0.0f), splat<F>(1.0f));
 }
 
 }  // namespace vorlisk::envs::gymnasium
+
+namespace vorlisk::envs {
+template class VecEngine<gymnasium::CartPole>;
+}

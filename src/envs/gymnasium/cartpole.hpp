@@ -30,7 +30,8 @@ class CartPole : public VecEngine<CartPole> {
 
   void draw_lane(std::size_t i, Xoshiro256StarStar& rng);
   LaneOutcome step_lane(std::size_t i, float action);
-  void step_block(std::size_t first, const float* actions, Block& out);
+  template <class F>
+  void step_lanes(std::size_t i, const float* actions, MaskOf<F>& terminal, F& reward);
   std::array<const float*, kObservationSize> observation_columns() const {
     return {cart_pos.data(), cart_vel.data(), pole_angle.data(), pole_vel.data()};
   }

@@ -1,0 +1,92 @@
+// Lanes as vector values for the single-thread path's blocks of eight. GCC's vector
+// extensions keep the arithmetic lane-wise and in the written order, so a block gives
+// the same bits as a scalar evaluation of the same formulas, whatever the width:
+// F32x4 (two halves per block) everywhere, F32x8 (one per block) in code compiled for
+// AVX2. Every helper is always inlined so that it takes the caller's instruction set.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+namespace vorlisk::envs {
+
+using F32x4 = float __attribute__((vector_size(16)));
+using I32x4 = std::int32_t __attribute__((vector_size(16)));
+using U32x4 = std::uint32_t __attribute__((vector_size(16)));
+using F32x8 = float __attribute__((vector_size(32)));
+using I32x8 = std::int32_t __attribute__((vector_size(32)));
+using U32x8 = std::uint32_t __attribute__((vector_size(32)));
+using U8x4 = std::uint8_t __attribute__((vector_size(4)));
+using U8x8 = std::uint8_t __attribute__((vector_size(8)));
+
+template <class F>
+struct VectorOf;
+template <>
+struct VectorOf<F32x4> {
+  using Mask = I32x4;  // comparison results: 0 or -1 per lane
+  using U32 = U32x4;
+  using Bytes = U8x4;
+  static constexpr int kWidth = 4;
+};
+template <>
+struct VectorOf<F32x8> {
+  using Mask = I32x8;
+  using U32 = U32x8;
+  using Bytes = U8x8;
+  static constexpr int kWidth = 8;
+};
+
+template <class F>
+using MaskOf = typename VectorOf<F>::Mask;
+template <class F>
+using U32Of = typename VectorOf<F>::U32;
+template <class F>
+using BytesOf = typename VectorOf<F>::Bytes;
+template <class F>
+inline constexpr int kWidthOf = VectorOf<F>::kWidth;
+
+#define VORLISK_INLINE [[gnu::always_inline]] inline
+
+template <class V, class T>
+VORLISK_INLINE V load(const T* p) {
+  V v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+template <class T, class V>
+VORLISK_INLINE void store(T* p, V v) {
+  std::memcpy(p, &v, sizeof v);
+}
+
+template <class F>
+VORLISK_INLINE F splat(float x) {
+  return F{} + x;
+}
+
+template <class F>
+VORLISK_INLINE F select(MaskOf<F> mask, F if_true, F if_false) {
+  return mask ? if_true : if_false;
+}
+
+// Flags (0 or 1) from the comparison mask of F's lanes, narrowed to bytes in vector
+// registers.
+template <class F>
+VORLISK_INLINE void store_flags(std::uint8_t* p, MaskOf<F> mask) {
+  store(p, __builtin_convertvector(mask & 1, BytesOf<F>));
+}
+
+template <class M>
+VORLISK_INLINE bool any(M mask) {
+  std::int32_t bits = 0;
+  for (std::size_t k = 0; k < sizeof(M) / 4; ++k) bits |= mask[k];
+  return bits != 0;
+}
+
+// Whether blocks may run eight lanes wide: the processor has AVX2 and no test has
+// asked for the four-wide form.
+bool wide_blocks_enabled();
+// Lets tests run both forms and compare their bits.
+void force_narrow_blocks(bool narrow);
+
+}  // namespace vorlisk::envs

@@ -1,0 +1,185 @@
+// The stepping code of VecEngine. Include it only from an engine's source file, which
+// then instantiates `template class VecEngine<Engine>;` after its own definitions.
+#pragma once
+
+#include "envs/core/vec_engine.hpp"
+#include "envs/core/worker_pool.hpp"
+
+namespace vorlisk::envs {
+
+template <class Engine>
+VecEngine<Engine>::VecEngine(std::size_t lanes, std::uint32_t max_steps_per_episode,
+                             std::size_t chunk_count)
+    : num_envs(lanes), workers(std::max<std::size_t>(chunk_count, 1)), max_steps(max_steps_per_episode) {
+  if (lanes == 0) throw InternalFailure("num_envs must be at least 1");
+  rewards.assign(num_envs, 0.0f);
+  terminals.assign(num_envs, 0);
+  truncations.assign(num_envs, 0);
+  episode_steps.assign(num_envs, 0);
+  episode_returns.assign(num_envs, 0.0f);
+  lane_seeds.resize(num_envs);
+  for (std::size_t i = 0; i < num_envs; ++i) lane_seeds[i] = i;
+}
+
+template <class Engine>
+void VecEngine<Engine>::reset(std::uint64_t new_seed) {
+  seed = new_seed;
+  for (std::size_t i = 0; i < num_envs; ++i) {
+    lane_seeds[i] = new_seed + i;
+    reset_lane(i, Engine::kSeedRule == SeedRule::kAdvanceByOne ? lane_seeds[i]++ : lane_seeds[i]);
+    terminals[i] = 0;
+    truncations[i] = 0;
+    if constexpr (Engine::kResetClearsRewards) rewards[i] = 0.0f;
+  }
+}
+
+template <class Engine>
+void VecEngine<Engine>::reset_lane(std::size_t i, std::uint64_t lane_seed) {
+  Xoshiro256StarStar rng(lane_seed);
+  engine().draw_lane(i, rng);
+  episode_steps[i] = 0;
+  episode_returns[i] = 0.0f;
+}
+
+template <class Engine>
+void VecEngine<Engine>::reset_finished_lane(std::size_t i) {
+  if constexpr (Engine::kSeedRule == SeedRule::kAdvanceByNumEnvs) {
+    lane_seeds[i] += num_envs;
+    reset_lane(i, lane_seeds[i]);
+  } else {
+    reset_lane(i, lane_seeds[i]++);
+  }
+}
+
+// One lane with the per-lane formulas; a finished episode goes into `into`.
+template <class Engine>
+bool VecEngine<Engine>::step_one(std::size_t i, float action, EpisodeLog& into) {
+  const LaneOutcome outcome = engine().step_lane(i, action);
+  const std::uint32_t steps = episode_steps[i] + 1;
+  episode_steps[i] = steps;
+  const bool truncated = steps >= max_steps;
+  terminals[i] = outcome.terminal;
+  truncations[i] = truncated;
+  rewards[i] = outcome.reward;
+  episode_returns[i] += outcome.reward;
+  const bool done = outcome.terminal || truncated;
+  if (done) into.add_episode(episode_returns[i], steps);
+  return done;
+}
+
+template <class Engine>
+void VecEngine<Engine>::run_single_thread(std::span<const float> actions, bool reset_finished) {
+  check_length("actions", actions.size(), num_envs);
+  const std::size_t blocks_end = num_envs / kBlockLanes * kBlockLanes;
+#if defined(__x86_64__) || defined(__i386__)
+  if (wide_blocks_enabled()) {
+    run_blocks_avx2(blocks_end, actions.data(), reset_finished);
+  } else
+#endif
+  {
+    run_blocks<F32x4>(blocks_end, actions.data(), reset_finished);
+  }
+  for (std::size_t i = blocks_end; i < num_envs; ++i) {
+    if (step_one(i, actions[i], log) && reset_finished) reset_finished_lane(i);
+  }
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// The same blocks, eight lanes per vector, where the processor has AVX2.
+template <class Engine>
+[[gnu::target("avx2")]] void VecEngine<Engine>::run_blocks_avx2(std::size_t end,
+                                                                const float* actions, bool reset) {
+  run_blocks<F32x8>(end, actions, reset);
+}
+#endif
+
+template <class Engine>
+template <class F>
+VORLISK_INLINE void VecEngine<Engine>::run_blocks(std::size_t end, const float* actions,
+                                                  bool reset_finished) {
+  for (std::size_t i = 0; i < end; i += kBlockLanes) step_block<F>(i, actions, reset_finished);
+}
+
+template <class Engine>
+template <class F>
+VORLISK_INLINE void VecEngine<Engine>::step_block(std::size_t first, const float* actions,
+                                                  bool reset_finished) {
+  using Mask = MaskOf<F>;
+  using U32 = U32Of<F>;
+  constexpr std::size_t kWidth = kWidthOf<F>;
+  Mask finished_any = {};
+  for (std::size_t i = first; i < first + kBlockLanes; i += kWidth) {
+    Mask terminal;
+    F reward;
+    engine().template step_lanes<F>(i, actions + i, terminal, reward);
+    U32 steps = load<U32>(&episode_steps[i]);
+    Mask truncated;
+    if constexpr (Engine::kBlockCountsInF32) {
+      // Counted in single precision (exact below 2^24); the clamp only keeps the
+      // conversion back defined for absurd step limits.
+      F count = __builtin_convertvector(steps, F) + 1.0f;
+      truncated = count >= static_cast<float>(max_steps);
+      count = select<F>(count < 4294967040.0f, count, splat<F>(4294967040.0f));
+      steps = __builtin_convertvector(count, U32);
+    } else {
+      steps += 1;
+      truncated = reinterpret_cast<Mask>(steps >= max_steps);
+    }
+    store(&episode_steps[i], steps);
+    store_flags<F>(&terminals[i], terminal);
+    store_flags<F>(&truncations[i], truncated);
+    store(&rewards[i], reward);
+    store(&episode_returns[i], load<F>(&episode_returns[i]) + reward);
+    finished_any |= terminal | truncated;
+  }
+  if (!any(finished_any)) return;
+
+  // A block's finished episodes are summed in lane order first, then added once.
+  float block_return = 0.0f;
+  std::uint32_t count = 0;
+  std::uint32_t block_steps = 0;
+  for (std::size_t i = first; i < first + kBlockLanes; ++i) {
+    if (finished(i)) {
+      block_return += episode_returns[i];
+      count += 1;
+      block_steps += episode_steps[i];
+    }
+  }
+  log.total_reward += block_return;
+  log.episode_count += count;
+  log.total_steps += block_steps;
+  if (reset_finished) {
+    for (std::size_t i = first; i < first + kBlockLanes; ++i) {
+      if (finished(i)) reset_finished_lane(i);
+    }
+  }
+}
+
+template <class Engine>
+void VecEngine<Engine>::run_chunks(std::span<const float> actions, bool reset_finished) {
+  check_length("actions", actions.size(), num_envs);
+  const std::size_t size = chunk_size(Engine::kChunkRule, num_envs, workers);
+  chunk_logs_.assign(workers, EpisodeLog{});
+  WorkerPool::global().run(workers, [&](std::size_t c) {
+    const LaneRange range = chunk_range(c, workers, num_envs, size);
+    EpisodeLog chunk_log;
+    for (std::size_t i = range.begin; i < range.end; ++i) {
+      if (step_one(i, actions[i], chunk_log) && reset_finished) reset_finished_lane(i);
+    }
+    chunk_logs_[c] = chunk_log;
+  });
+  for (const EpisodeLog& chunk_log : chunk_logs_) log.merge(chunk_log);
+}
+
+template <class Engine>
+void VecEngine<Engine>::write_observations(std::span<float> out) const {
+  constexpr std::size_t k = Engine::kObservationSize;
+  check_length("observation output", out.size(), num_envs * k);
+  const auto columns = engine().observation_columns();
+  float* dst = out.data();
+  for (std::size_t i = 0; i < num_envs; ++i) {
+    for (std::size_t c = 0; c < k; ++c) dst[i * k + c] = columns[c][i];
+  }
+}
+
+}  // namespace vorlisk::envs
