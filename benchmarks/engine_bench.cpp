@@ -8,11 +8,15 @@
 #include <vector>
 
 #include "envs/gymnasium/cartpole.hpp"
+#include "envs/gymnasium/mountain_car.hpp"
+#include "envs/gymnasium/pendulum.hpp"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using vorlisk::envs::gymnasium::CartPole;
+using vorlisk::envs::gymnasium::MountainCar;
+using vorlisk::envs::gymnasium::Pendulum;
 
 template <class Step>
 double ns_per_lane(std::size_t lanes, Step step) {
@@ -59,5 +63,7 @@ void report(const char* name, std::size_t lanes) {
 int main(int argc, char** argv) {
   const std::size_t lanes = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 4096;
   report<CartPole>("CartPole", lanes);
+  report<MountainCar>("MountainCar", lanes);
+  report<Pendulum>("Pendulum", lanes);
   return 0;
 }

@@ -1,0 +1,54 @@
+#include "envs/gymnasium/mountain_car.hpp"
+#include "python/types.hpp"
+#include "python/vec_env_class.hpp"
+
+namespace vorlisk::python {
+namespace {
+
+struct MountainCarClass {
+  using Engine = envs::gymnasium::MountainCar;
+  static constexpr ActionKind kActions = ActionKind::kDiscreteInt32;
+  static constexpr const char* kName = "vorlisk.PyMountainCarVecEnv";
+  static constexpr const char* kDoc =
+      "PyMountainCarVecEnv(num_envs, workers=None)\n--\n\n"
+      "High-performance vectorized MountainCar environment." VORLISK_ENV_CLASS_SECOND_PARAGRAPH;
+  static constexpr const char* kResetDoc =
+      "reset($self, seed)\n--\n\nReset all environments.\n\nReturns observations as a numpy array "
+      "of shape (num_envs, 2).\n\n# Errors\n\nReturns `ValueError` if observation array reshape "
+      "fails.";
+  static constexpr const char* kStepDoc =
+      "step($self, actions)\n--\n\nStep all environments with the given actions.\n\n# Arguments\n\n"
+      "* `actions` - numpy array of shape (num_envs,) with dtype int32, values 0, 1, or 2\n\n"
+      "# Returns\n\nTuple of (observations, rewards, terminals, truncations) where:\n"
+      "- observations: shape (num_envs, 2), dtype float32\n"
+      "- rewards: shape (num_envs,), dtype float32\n"
+      "- terminals: shape (num_envs,), dtype uint8\n"
+      "- truncations: shape (num_envs,), dtype uint8\n\n"
+      "# Errors\n\nReturns `ValueError` if actions array is not contiguous or has wrong size.";
+  static constexpr const char* kObservationSpaceDoc =
+      "Gymnasium-compatible observation space specification.\n\n"
+      "Returns a dict matching gymnasium.spaces.Box format:\n"
+      "- shape: (2,) for [position, velocity]\n"
+      "- low: lower bounds\n"
+      "- high: upper bounds\n"
+      "- dtype: \"float32\"";
+  static constexpr const char* kActionSpaceDoc =
+      "Gymnasium-compatible action space specification.\n\n"
+      "Returns a dict matching gymnasium.spaces.Discrete format:\n"
+      "- n: 3 (push left, no push, push right)\n"
+      "- dtype: \"int32\"";
+  static constexpr std::array<float, 2> kObservationLow = {-1.2f, -0.07f};
+  static constexpr std::array<float, 2> kObservationHigh = {0.6f, 0.07f};
+
+  static Engine make(std::size_t num_envs, std::size_t workers) {
+    return Engine::with_workers(num_envs, workers);
+  }
+  static PyObject* action_space() { return discrete_space(3, "int32"); }
+  static void step(Engine& e, std::span<const float> actions) { e.step_auto_reset(actions); }
+};
+
+}  // namespace
+
+PyObject* mountain_car_type() { return VecEnvClass<MountainCarClass>::type(); }
+
+}  // namespace vorlisk::python

@@ -1,0 +1,201 @@
+#include "envs/gymnasium/mountain_car.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <random>
+#include <vector>
+
+namespace vorlisk::envs::gymnasium {
+namespace {
+
+constexpr float kInf = std::numeric_limits<float>::infinity();
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+
+// Where a lane is stepped: lane 0 of a one-lane engine is a tail lane, lane 0 of an
+// eight-lane engine lies in a block, and with two workers every lane is chunked.
+struct Path {
+  const char* name;
+  std::size_t num_envs;
+  std::size_t workers;
+};
+constexpr Path kPaths[] = {{"tail", 1, 1}, {"block", 8, 1}, {"chunked", 8, 2}};
+
+// Every lane of a fresh engine placed at (p, v) and stepped once with `action`,
+// without the auto-reset so that the state after the step stays visible.
+MountainCar step_from(const Path& path, float p, float v, float action) {
+  auto env = MountainCar::with_workers(path.num_envs, path.workers);
+  env.position.assign(path.num_envs, p);
+  env.velocity.assign(path.num_envs, v);
+  const std::vector<float> actions(path.num_envs, action);
+  if (path.workers < 2) {
+    env.step_simd(actions);
+  } else {
+    env.step_parallel(actions);
+  }
+  return env;
+}
+
+struct LaneCase {
+  const char* name;
+  float p, v, action;
+  float expected_p, expected_v;
+  bool terminal;
+};
+
+class MountainCarLaneStep : public ::testing::TestWithParam<std::tuple<Path, LaneCase>> {};
+
+TEST_P(MountainCarLaneStep, EndsExactlyWhereExpected) {
+  const auto& [path, c] = GetParam();
+  const MountainCar env = step_from(path, c.p, c.v, c.action);
+  EXPECT_EQ(env.position[0], c.expected_p);
+  EXPECT_EQ(env.velocity[0], c.expected_v);
+  EXPECT_EQ(env.terminals[0], c.terminal);
+  EXPECT_EQ(env.rewards[0], -1.0f);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, MountainCarLaneStep,
+    ::testing::Combine(
+        ::testing::ValuesIn(kPaths),
+        ::testing::Values(
+            // Driving into the left wall stops the car at the wall.
+            LaneCase{"wall", -1.19f, -0.07f, 1.0f, -1.2f, 0.0f, false},
+            // At the right bound the car keeps its (clipped) speed.
+            LaneCase{"right_bound", 0.59f, 0.07f, 2.0f, 0.6f, 0.07f, true},
+            // Infinite pushes are bounded by the speed limit.
+            LaneCase{"plus_inf", -0.5f, 0.0f, kInf, -0.5f + 0.07f, 0.07f, false},
+            LaneCase{"minus_inf", -0.5f, 0.0f, -kInf, -0.5f + -0.07f, -0.07f, false})),
+    [](const auto& info) {
+      return std::string(std::get<0>(info.param).name) + "_" + std::get<1>(info.param).name;
+    });
+
+class MountainCarPaths : public ::testing::TestWithParam<Path> {};
+
+TEST_P(MountainCarPaths, SlopePullAtTheLeftWallOutweighsAPushLeft) {
+  const MountainCar env = step_from(GetParam(), -1.2f, 0.0f, 0.0f);
+  EXPECT_NEAR(env.velocity[0], 0.0012419f, 1e-7f);
+  EXPECT_GT(env.position[0], -1.2f);
+}
+
+TEST_P(MountainCarPaths, ActionsPushByTheirDistanceFromOne) {
+  // From rest the new velocity is push + pull, so the pushes differ by the action.
+  const float gravity_only = step_from(GetParam(), -0.3f, 0.0f, 1.0f).velocity[0];
+  for (const float action : {3.0f, -1.0f, 2.0f, 0.0f}) {
+    const float v = step_from(GetParam(), -0.3f, 0.0f, action).velocity[0];
+    EXPECT_NEAR(v - gravity_only, (action - 1.0f) * 0.001f, 1e-9f) << "action " << action;
+  }
+}
+
+TEST_P(MountainCarPaths, ExactlyTheGoalPositionIsTerminal) {
+  // Cancel the pull with the starting velocity so the car stays where it is.
+  for (const float p : {0.5f, std::nextafter(0.5f, 0.0f)}) {
+    const float v = -(std::cos(p * 3.0f) * -0.0025f);
+    const MountainCar env = step_from(GetParam(), p, v, 1.0f);
+    ASSERT_EQ(env.velocity[0], 0.0f);
+    EXPECT_EQ(env.terminals[0], p >= 0.5f) << p;
+  }
+}
+
+TEST_P(MountainCarPaths, GoalOnTheLastStepSetsBothFlagsAndLogsOnce) {
+  const Path& path = GetParam();
+  auto env = MountainCar::with_workers(path.num_envs, path.workers);
+  env.reset(7);
+  env.position.assign(path.num_envs, 0.49f);
+  env.velocity.assign(path.num_envs, 0.05f);
+  env.episode_steps.assign(path.num_envs, 199);
+  env.episode_returns.assign(path.num_envs, -199.0f);
+  env.step_auto_reset(std::vector<float>(path.num_envs, 2.0f));
+
+  const auto n = static_cast<std::uint32_t>(path.num_envs);
+  for (std::size_t i = 0; i < path.num_envs; ++i) {
+    EXPECT_EQ(env.terminals[i], 1);
+    EXPECT_EQ(env.truncations[i], 1);
+    EXPECT_EQ(env.rewards[i], -1.0f);
+    // Already restarted: a fresh start position at rest.
+    EXPECT_GE(env.position[i], -0.6f);
+    EXPECT_LT(env.position[i], -0.4f);
+    EXPECT_EQ(env.velocity[i], 0.0f);
+    EXPECT_EQ(env.episode_steps[i], 0u);
+  }
+  EXPECT_EQ(env.log.episode_count, n);
+  EXPECT_EQ(env.log.total_steps, 200u * n);
+  EXPECT_EQ(env.log.total_reward, -200.0f * static_cast<float>(n));
+}
+
+TEST_P(MountainCarPaths, NaNActionPoisonsTheLaneUntilTruncation) {
+  const Path& path = GetParam();
+  auto env = MountainCar::with_workers(path.num_envs, path.workers);
+  env.reset(3);
+  std::vector<float> actions(path.num_envs, 1.0f);
+  actions[0] = kNaN;
+  for (int step = 1; step < 200; ++step) {
+    env.step_auto_reset(actions);
+    ASSERT_TRUE(std::isnan(env.position[0]) && std::isnan(env.velocity[0])) << step;
+    ASSERT_EQ(env.terminals[0], 0);
+    ASSERT_EQ(env.truncations[0], 0);
+  }
+  env.step_auto_reset(actions);
+  EXPECT_EQ(env.truncations[0], 1);
+  EXPECT_GE(env.position[0], -0.6f);
+  EXPECT_LT(env.position[0], -0.4f);
+  EXPECT_EQ(env.velocity[0], 0.0f);
+  // Rewards never depend on the state, so the log stays finite.
+  EXPECT_EQ(env.log.total_reward, -200.0f * static_cast<float>(path.num_envs));
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, MountainCarPaths, ::testing::ValuesIn(kPaths),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Blocks and chunks use the same formulas, so one worker and four give the same bits.
+TEST(MountainCar, OneAndFourWorkersAgreeBitForBit) {
+  constexpr std::size_t kLanes = 37;  // four blocks, a tail of five, uneven chunks
+  auto single = MountainCar::with_workers(kLanes, 1);
+  auto chunked = MountainCar::with_workers(kLanes, 4);
+  single.reset(11);
+  chunked.reset(11);
+  std::mt19937 gen(5);
+  std::uniform_int_distribution<int> pick(0, 2);
+  std::vector<float> actions(kLanes);
+  for (int step = 0; step < 500; ++step) {
+    for (float& a : actions) a = static_cast<float>(pick(gen));
+    single.step_auto_reset(actions);
+    chunked.step_auto_reset(actions);
+    ASSERT_EQ(single.position, chunked.position) << step;
+    ASSERT_EQ(single.velocity, chunked.velocity) << step;
+    ASSERT_EQ(single.rewards, chunked.rewards) << step;
+    ASSERT_EQ(single.terminals, chunked.terminals) << step;
+    ASSERT_EQ(single.truncations, chunked.truncations) << step;
+    ASSERT_EQ(single.lane_seeds, chunked.lane_seeds) << step;
+  }
+  EXPECT_GT(single.log.episode_count, kLanes);
+  EXPECT_EQ(single.log.episode_count, chunked.log.episode_count);
+  EXPECT_EQ(single.log.total_steps, chunked.log.total_steps);
+}
+
+TEST(MountainCar, StartPositionsLieInTheStartBandAtRest) {
+  auto env = MountainCar::with_workers(1000, 1);
+  env.reset(123);
+  for (std::size_t i = 0; i < env.num_envs; ++i) {
+    EXPECT_GE(env.position[i], -0.6f);
+    EXPECT_LT(env.position[i], -0.4f);
+    EXPECT_EQ(env.velocity[i], 0.0f);
+  }
+  // A unit draw of u gives u * 0.20000002 - 0.6, the draw taken from seed + i.
+  Xoshiro256StarStar rng(123 + 5);
+  EXPECT_EQ(env.position[5], rng.unit() * 0.20000002f + -0.6f);
+}
+
+TEST(MountainCar, ObservationsInterleavePositionAndVelocity) {
+  auto env = MountainCar::with_workers(3, 1);
+  env.position = {0.1f, 0.2f, 0.3f};
+  env.velocity = {-0.01f, -0.02f, -0.03f};
+  std::vector<float> out(6);
+  env.write_observations(out);
+  EXPECT_EQ(out, (std::vector<float>{0.1f, -0.01f, 0.2f, -0.02f, 0.3f, -0.03f}));
+}
+
+}  // namespace
+}  // namespace vorlisk::envs::gymnasium

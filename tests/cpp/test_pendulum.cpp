@@ -1,0 +1,261 @@
+#include "envs/gymnasium/pendulum.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <random>
+#include <vector>
+
+namespace vorlisk::envs::gymnasium {
+namespace {
+
+constexpr float kPi = 3.1415927f;
+constexpr float kInf = std::numeric_limits<float>::infinity();
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+
+// Where a lane is stepped: lane 0 of a one-lane engine is a tail lane, lane 0 of an
+// eight-lane engine lies in a block, and with two workers every lane is chunked.
+struct Path {
+  const char* name;
+  std::size_t num_envs;
+  std::size_t workers;
+  bool block;  // lane 0 follows the polynomial block step
+};
+constexpr Path kPaths[] = {{"tail", 1, 1, false}, {"block", 8, 1, true}, {"chunked", 8, 2, false}};
+std::string path_name(const ::testing::TestParamInfo<Path>& info) { return info.param.name; }
+
+// Every lane of a fresh engine placed at (theta, theta_dot) and stepped once.
+Pendulum step_from(const Path& path, float theta, float theta_dot, float torque) {
+  auto env = Pendulum::with_workers(path.num_envs, path.workers);
+  env.theta.assign(path.num_envs, theta);
+  env.theta_dot.assign(path.num_envs, theta_dot);
+  env.step_auto_reset(std::vector<float>(path.num_envs, torque));
+  return env;
+}
+
+struct WrapCase {
+  const char* name;
+  float (*wrap)(float);
+  float in, out;
+};
+
+class PendulumWrap : public ::testing::TestWithParam<WrapCase> {};
+
+TEST_P(PendulumWrap, MapsIntoTheHalfOpenInterval) {
+  const WrapCase& c = GetParam();
+  EXPECT_EQ(c.wrap(c.in), c.out);
+}
+
+// The rounding of theta + pi shows in the last bits; pi itself lands on -pi.
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PendulumWrap,
+    ::testing::Values(WrapCase{"lane_zero", Pendulum::wrap_angle, 0.0f, -2.3841858e-07f},
+                      WrapCase{"lane_one", Pendulum::wrap_angle, 1.0f, 0.99999976f},
+                      WrapCase{"block_one", Pendulum::wrap_angle_block, 1.0f, 0.99999976f},
+                      WrapCase{"lane_tenth", Pendulum::wrap_angle, 0.1f, 0.10000014f},
+                      WrapCase{"block_tenth", Pendulum::wrap_angle_block, 0.1f, 0.10000014f},
+                      WrapCase{"lane_pi", Pendulum::wrap_angle, kPi, -kPi},
+                      WrapCase{"block_pi", Pendulum::wrap_angle_block, kPi, -kPi},
+                      WrapCase{"lane_minus_pi", Pendulum::wrap_angle, -kPi, -kPi},
+                      WrapCase{"block_minus_pi", Pendulum::wrap_angle_block, -kPi, -kPi}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(PendulumLaneStep, UprightAtRestCostsNothing) {
+  const Pendulum env = step_from(kPaths[0], 0.0f, 0.0f, 0.0f);
+  EXPECT_EQ(env.rewards[0], 0.0f);
+  EXPECT_EQ(env.theta[0], -2.3841858e-07f);
+  EXPECT_EQ(env.theta_dot[0], 0.0f);
+  EXPECT_EQ(env.terminals[0], 0);
+}
+
+// The per-lane cost is that of the state the step started from, so its extreme is
+// the hanging pendulum at full speed under full torque.
+class PendulumExtremeCost : public ::testing::TestWithParam<std::tuple<float, float>> {};
+
+TEST_P(PendulumExtremeCost, IsTheLowestReward) {
+  const auto [theta_dot, torque] = GetParam();
+  const Pendulum env = step_from(kPaths[0], -kPi, theta_dot, torque);
+  EXPECT_EQ(env.rewards[0], -16.273605f);
+}
+
+INSTANTIATE_TEST_SUITE_P(Signs, PendulumExtremeCost,
+                         ::testing::Combine(::testing::Values(8.0f, -8.0f),
+                                            ::testing::Values(2.0f, -2.0f, 7.0f, -kInf)));
+
+TEST(PendulumLaneStep, RewardsStayWithinTheirBounds) {
+  std::mt19937 gen(1);
+  std::uniform_real_distribution<float> angle(-kPi, kPi), speed(-8.0f, 8.0f), torque(-3.0f, 3.0f);
+  auto env = Pendulum::with_workers(1, 1);
+  for (int n = 0; n < 20000; ++n) {
+    env.theta[0] = angle(gen);
+    env.theta_dot[0] = speed(gen);
+    env.step_auto_reset(std::vector<float>{torque(gen)});
+    ASSERT_GE(env.rewards[0], -16.273605f);
+    ASSERT_LE(env.rewards[0], 0.0f);
+    ASSERT_GE(env.theta[0], -kPi);
+    ASSERT_LT(env.theta[0], kPi);
+  }
+}
+
+class PendulumPaths : public ::testing::TestWithParam<Path> {};
+
+TEST_P(PendulumPaths, OversizedTorquesActAsTheLimit) {
+  for (const auto& [torque, limit] : {std::pair{5.0f, 2.0f}, std::pair{-5.0f, -2.0f},
+                                      std::pair{kInf, 2.0f}, std::pair{-kInf, -2.0f}}) {
+    const Pendulum big = step_from(GetParam(), 0.7f, -1.5f, torque);
+    const Pendulum clipped = step_from(GetParam(), 0.7f, -1.5f, limit);
+    EXPECT_EQ(big.theta, clipped.theta) << torque;
+    EXPECT_EQ(big.theta_dot, clipped.theta_dot) << torque;
+    EXPECT_EQ(big.cos_theta, clipped.cos_theta) << torque;
+    EXPECT_EQ(big.rewards, clipped.rewards) << torque;  // also costed as the limit
+  }
+}
+
+TEST_P(PendulumPaths, NaNTorquePoisonsTheLaneAndTheLogUntilCleared) {
+  const Path& path = GetParam();
+  auto env = Pendulum::with_workers(path.num_envs, path.workers);
+  env.reset(9);
+  std::vector<float> torques(path.num_envs, 0.5f);
+  torques[0] = kNaN;
+  for (int step = 1; step < 200; ++step) {
+    env.step_auto_reset(torques);
+    ASSERT_TRUE(std::isnan(env.theta[0]) && std::isnan(env.cos_theta[0])) << step;
+    ASSERT_TRUE(std::isnan(env.rewards[0])) << step;
+  }
+  env.step_auto_reset(torques);
+  EXPECT_EQ(env.truncations[0], 1);
+  EXPECT_TRUE(std::isfinite(env.theta[0]) && std::isfinite(env.theta_dot[0]));
+  EXPECT_TRUE(std::isnan(env.log.total_reward));
+
+  env.log = {};
+  torques[0] = 0.5f;
+  for (int step = 0; step < 200; ++step) env.step_auto_reset(torques);
+  EXPECT_TRUE(std::isfinite(env.log.total_reward));
+  EXPECT_EQ(env.log.episode_count, path.num_envs);
+}
+
+TEST_P(PendulumPaths, EveryEpisodeIsTruncatedAfter200Steps) {
+  const Path& path = GetParam();
+  auto env = Pendulum::with_workers(path.num_envs, path.workers);
+  env.reset(4);
+  const std::vector<float> torques(path.num_envs, 1.0f);
+  for (int step = 1; step <= 400; ++step) {
+    env.step_auto_reset(torques);
+    for (std::size_t i = 0; i < path.num_envs; ++i) {
+      ASSERT_EQ(env.terminals[i], 0);
+      ASSERT_EQ(env.truncations[i], step % 200 == 0) << step;
+    }
+  }
+  EXPECT_EQ(env.log.episode_count, 2 * path.num_envs);
+  EXPECT_EQ(env.log.total_steps, 400 * path.num_envs);
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, PendulumPaths, ::testing::ValuesIn(kPaths), path_name);
+
+// Held at -pi with no net acceleration, a lane stays at -pi. The block's polynomials
+// are poor there (cos comes out 0.124, not -1) and it costs the state it arrived at;
+// a tail lane follows the library and costs the state it started from.
+TEST(PendulumBlock, PolynomialsDriftNearPiWhileTheTailStaysExact) {
+  constexpr float kPolySinAtPi = -0.52404404f;
+  const float hold = -((0.0f * 3.0f + kPolySinAtPi * 15.0f) * 0.05f);
+  for (const std::size_t lanes : {8u, 9u}) {
+    auto env = Pendulum::with_workers(lanes, 1);
+    env.reset(1);
+    for (std::size_t i = 0; i < lanes; ++i) {
+      EXPECT_EQ(env.cos_theta[i], std::cos(env.theta[i]));  // exact right after a reset
+    }
+    env.theta.assign(lanes, -kPi);
+    env.theta_dot.assign(lanes, hold);
+    env.step_auto_reset(std::vector<float>(lanes, 0.0f));
+    for (std::size_t i = 0; i < 8; ++i) {
+      EXPECT_EQ(env.theta[i], -kPi);
+      EXPECT_EQ(env.theta_dot[i], 0.0f);
+      EXPECT_EQ(env.cos_theta[i], 0.12391043f);
+      EXPECT_EQ(env.sin_theta[i], kPolySinAtPi);
+      EXPECT_EQ(env.rewards[i], -(kPi * kPi));
+    }
+    if (lanes == 9) {
+      EXPECT_EQ(env.cos_theta[8], std::cos(env.theta[8]));
+      EXPECT_EQ(env.sin_theta[8], std::sin(env.theta[8]));
+      EXPECT_LT(env.cos_theta[8], -0.99f);
+      EXPECT_EQ(env.rewards[8], -(kPi * kPi + hold * (hold * 0.1f)));
+    }
+  }
+}
+
+TEST(PendulumChunks, SizesRoundUpWithoutMinimum) {
+  constexpr ChunkRule rule = Pendulum::kChunkRule;
+  ASSERT_EQ(chunk_size(rule, 100, 3), 40u);
+  EXPECT_EQ(chunk_range(1, 3, 100, 40).begin, 40u);
+  EXPECT_EQ(chunk_range(2, 3, 100, 40).begin, 80u);
+  EXPECT_EQ(chunk_range(2, 3, 100, 40).end, 100u);
+  ASSERT_EQ(chunk_size(rule, 3, 4), 0u);
+  for (std::size_t c = 0; c < 3; ++c) EXPECT_TRUE(chunk_range(c, 4, 3, 0).empty());
+  EXPECT_EQ(chunk_range(3, 4, 3, 0).begin, 0u);
+  EXPECT_EQ(chunk_range(3, 4, 3, 0).end, 3u);
+
+  // Fewer lanes than workers: the last chunk steps every lane exactly once.
+  auto env = Pendulum::with_workers(3, 4);
+  env.step_parallel(std::vector<float>(3, 0.0f));
+  EXPECT_EQ(env.episode_steps, (std::vector<std::uint32_t>{1, 1, 1}));
+}
+
+// Chunks reset their own finished lanes; since chunks and tail lanes share the
+// per-lane step, any worker count gives the same bits when there are no blocks.
+TEST(PendulumChunks, ResettingInsideChunksMatchesTheSingleThreadPass) {
+  constexpr std::size_t kLanes = 7;  // below one block
+  std::vector<Pendulum> envs;
+  for (const std::size_t workers : {1u, 2u, 3u, 8u}) {
+    envs.push_back(Pendulum::with_workers(kLanes, workers));
+    envs.back().reset(21);
+  }
+  std::mt19937 gen(2);
+  std::uniform_real_distribution<float> torque(-2.5f, 2.5f);
+  std::vector<float> torques(kLanes);
+  for (int step = 0; step < 450; ++step) {
+    for (float& t : torques) t = torque(gen);
+    for (auto& env : envs) env.step_auto_reset(torques);
+    for (std::size_t e = 1; e < envs.size(); ++e) {
+      ASSERT_EQ(envs[e].theta, envs[0].theta) << step;
+      ASSERT_EQ(envs[e].theta_dot, envs[0].theta_dot) << step;
+      ASSERT_EQ(envs[e].sin_theta, envs[0].sin_theta) << step;
+      ASSERT_EQ(envs[e].rewards, envs[0].rewards) << step;
+      ASSERT_EQ(envs[e].truncations, envs[0].truncations) << step;
+      ASSERT_EQ(envs[e].lane_seeds, envs[0].lane_seeds) << step;
+    }
+  }
+  // step_parallel alone also restarts the lanes that finish.
+  auto env = Pendulum::with_workers(kLanes, 2);
+  env.reset(21);
+  env.episode_steps.assign(kLanes, 199);
+  env.step_parallel(torques);
+  EXPECT_EQ(env.episode_steps, std::vector<std::uint32_t>(kLanes, 0));
+  EXPECT_EQ(env.lane_seeds[0], 21u + 2u);
+}
+
+TEST(PendulumReset, StartStatesLieInTheirBounds) {
+  auto env = Pendulum::with_workers(2000, 1);
+  env.reset(77);
+  for (std::size_t i = 0; i < env.num_envs; ++i) {
+    ASSERT_GE(env.theta[i], -kPi);
+    ASSERT_LT(env.theta[i], kPi);
+    ASSERT_GE(env.theta_dot[i], -1.0f);
+    ASSERT_LT(env.theta_dot[i], 1.0f);
+    ASSERT_EQ(env.sin_theta[i], std::sin(env.theta[i]));
+  }
+}
+
+TEST(Pendulum, ObservationsAreCosSinAndSpeed) {
+  auto env = Pendulum::with_workers(2, 1);
+  env.cos_theta = {1.0f, 0.5f};
+  env.sin_theta = {0.0f, -0.5f};
+  env.theta_dot = {2.0f, -3.0f};
+  std::vector<float> out(6);
+  env.write_observations(out);
+  EXPECT_EQ(out, (std::vector<float>{1.0f, 0.0f, 2.0f, 0.5f, -0.5f, -3.0f}));
+}
+
+}  // namespace
+}  // namespace vorlisk::envs::gymnasium

@@ -1,0 +1,175 @@
+import math
+
+import numpy as np
+import pytest
+
+import vorlisk
+from vorlisk import PyPendulumVecEnv
+
+STEP_DOC = (
+    "Step all environments with the given actions.\n\n# Arguments\n\n"
+    "* `actions` - numpy array of shape (num_envs,) with dtype float32, continuous torque "
+    "values [-2.0, 2.0]\n\n"
+    "# Returns\n\nTuple of (observations, rewards, terminals, truncations) where:\n"
+    "- observations: shape (num_envs, 3), dtype float32 (cos(theta), sin(theta), theta_dot)\n"
+    "- rewards: shape (num_envs,), dtype float32\n"
+    "- terminals: shape (num_envs,), dtype uint8 (always 0, Pendulum has no terminal state)\n"
+    "- truncations: shape (num_envs,), dtype uint8\n\n"
+    "# Errors\n\nReturns `ValueError` if actions array is not contiguous or has wrong size."
+)
+
+
+@pytest.mark.parametrize(
+    "member, signature, doc",
+    [
+        (
+            PyPendulumVecEnv,
+            "(num_envs, workers=None)",
+            "High-performance vectorized Pendulum environment.\n\n",
+        ),
+        (
+            PyPendulumVecEnv.reset,
+            "($self, seed)",
+            "Reset all environments.\n\nReturns observations as a numpy array of shape "
+            "(num_envs, 3).\n\n# Errors\n\nReturns `ValueError` if observation array reshape fails.",
+        ),
+        (PyPendulumVecEnv.step, "($self, actions)", STEP_DOC),
+        (
+            PyPendulumVecEnv.observation_space,
+            None,
+            "Gymnasium-compatible observation space specification.\n\n"
+            "Returns a dict matching gymnasium.spaces.Box format:\n"
+            "- shape: (3,) for [cos(theta), sin(theta), theta_dot]\n- low: lower bounds\n"
+            '- high: upper bounds\n- dtype: "float32"',
+        ),
+        (
+            PyPendulumVecEnv.action_space,
+            None,
+            "Gymnasium-compatible action space specification.\n\n"
+            "Returns a dict matching gymnasium.spaces.Box format:\n"
+            "- shape: (1,) for torque\n- low: -2.0\n- high: 2.0\n"
+            '- dtype: "float32"',
+        ),
+    ],
+    ids=["class", "reset", "step", "observation_space", "action_space"],
+)
+def test_documentation(member, signature, doc):
+    if signature is not None:
+        assert member.__text_signature__ == signature
+    if member is PyPendulumVecEnv:
+        assert member.__doc__.startswith(doc)
+        assert member.__doc__.count("\n\n") == 1  # one further paragraph
+    else:
+        assert member.__doc__ == doc
+
+
+def test_registered_in_both_modules():
+    assert vorlisk.envs.PyPendulumVecEnv is PyPendulumVecEnv
+
+
+def test_spaces_are_exact():
+    env = PyPendulumVecEnv(3)
+    assert list(env.observation_space.items()) == [
+        ("shape", (3,)),
+        ("dtype", "float32"),
+        ("low", [-1.0, -1.0, -8.0]),
+        ("high", [1.0, 1.0, 8.0]),
+    ]
+    for space in (env.action_space, env.single_action_space):
+        assert list(space.items()) == [
+            ("shape", (1,)),
+            ("dtype", "float32"),
+            ("low", [-2.0]),
+            ("high", [2.0]),
+        ]
+    assert env.single_observation_space == env.observation_space
+    assert env.observation_size == 3
+
+
+@pytest.mark.parametrize(
+    "actions, error, message",
+    [
+        (np.zeros(4, np.int32), TypeError, "actions"),
+        (np.zeros(4, np.float64), TypeError, "actions"),
+        (np.zeros((4, 1), np.float32), TypeError, "actions"),
+        (np.zeros(8, np.float32)[::2], ValueError, "Actions must be a contiguous C-order array"),
+        (np.zeros(5, np.float32), ValueError, "Expected 4 actions, got 5"),
+    ],
+    ids=["int32", "float64", "two_dims", "strided", "long"],
+)
+def test_rejected_actions(actions, error, message):
+    env = PyPendulumVecEnv(4)
+    env.reset(0)
+    with pytest.raises(error, match=message):
+        env.step(actions)
+
+
+@pytest.mark.parametrize("workers", [1, 2])
+def test_the_callers_torques_are_left_as_they_are(workers):
+    env = PyPendulumVecEnv(9, workers=workers)
+    env.reset(1)
+    torques = np.array([5, -5, np.inf, -np.inf, np.nan, 0.5, -0.5, 2.5, -1e30], np.float32)
+    kept = torques.copy()
+    for _ in range(3):
+        env.step(torques)
+    assert torques.tobytes() == kept.tobytes()
+
+
+def test_unaligned_torques_step_like_aligned_ones():
+    torques = np.linspace(-2.5, 2.5, 13, dtype=np.float32)
+    raw = np.zeros(13 * 4 + 1, np.uint8)
+    unaligned = np.frombuffer(raw.data, np.float32, 13, offset=1)
+    unaligned[:] = torques
+    a, b = PyPendulumVecEnv(13), PyPendulumVecEnv(13)
+    a.reset(2)
+    b.reset(2)
+    for _ in range(5):
+        for x, y in zip(a.step(torques), b.step(unaligned)):
+            assert x.tobytes() == y.tobytes()
+
+
+def test_episodes_are_always_truncated_at_200_steps():
+    env = PyPendulumVecEnv(10, workers=3)
+    env.reset(6)
+    torques = np.zeros(10, np.float32)
+    for step in range(1, 401):
+        _, rewards, terminals, truncations = env.step(torques)
+        assert not terminals.any()
+        assert (truncations == (step % 200 == 0)).all()
+        assert (rewards <= 0).all()
+    logs = env.get_logs()
+    assert logs["episode_count"] == 20.0 and logs["mean_length"] == 200.0
+
+
+def test_a_nan_torque_poisons_one_lane_and_the_log_until_cleared():
+    env = PyPendulumVecEnv(3)
+    env.reset(0)
+    torques = np.array([np.nan, 1.0, -1.0], np.float32)
+    for _ in range(199):
+        obs, rewards, _, _ = env.step(torques)
+    assert np.isnan(obs[0]).all() and np.isnan(rewards[0])
+    assert np.isfinite(obs[1:]).all()
+    obs, _, _, truncations = env.step(torques)
+    assert truncations.all() and np.isfinite(obs).all()
+    assert math.isnan(env.get_logs()["total_reward"])
+    env.clear_logs()
+    assert env.get_logs()["total_reward"] == 0.0
+
+
+def test_dynamics_match_gymnasium():
+    gym = pytest.importorskip("gymnasium")
+    reference = gym.make("Pendulum-v1").unwrapped
+    reference.reset(seed=0)
+    env = PyPendulumVecEnv(1)  # a single lane follows the library sine and cosine
+    obs = env.reset(4)
+    rng = np.random.default_rng(2)
+    for step in range(1, 400):
+        torque = np.float32(rng.uniform(-2.5, 2.5))
+        cos_t, sin_t, theta_dot = obs[0].astype(np.float64)
+        reference.state = np.array([math.atan2(sin_t, cos_t), theta_dot])
+        expected, reward, _, _, _ = reference.step(np.array([torque]))
+        obs, rewards, _, truncations = env.step(np.array([torque], np.float32))
+        assert rewards[0] == pytest.approx(reward, rel=1e-5, abs=1e-5)
+        if not truncations[0]:
+            np.testing.assert_allclose(obs[0], expected, rtol=0, atol=1e-5)
+        assert truncations[0] == (step % 200 == 0)
