@@ -2,6 +2,7 @@
 // then instantiates `template class VecEngine<Engine>;` after its own definitions.
 #pragma once
 
+#include "envs/core/interleave.hpp"
 #include "envs/core/vec_engine.hpp"
 #include "envs/core/worker_pool.hpp"
 
@@ -93,48 +94,65 @@ template <class Engine>
 }
 #endif
 
+// Blocks go in pairs: the physics of both first, as one stretch of independent
+// vector code the processor can overlap, then each block's bookkeeping in order.
 template <class Engine>
 template <class F>
 VORLISK_INLINE void VecEngine<Engine>::run_blocks(std::size_t end, const float* actions,
                                                   bool reset_finished) {
-  for (std::size_t i = 0; i < end; i += kBlockLanes) step_block<F>(i, actions, reset_finished);
+  std::size_t i = 0;
+  for (; i + 2 * kBlockLanes <= end; i += 2 * kBlockLanes) {
+    step_blocks<F, 2>(i, actions, reset_finished);
+  }
+  if (i < end) step_blocks<F, 1>(i, actions, reset_finished);
 }
 
 template <class Engine>
-template <class F>
-VORLISK_INLINE void VecEngine<Engine>::step_block(std::size_t first, const float* actions,
-                                                  bool reset_finished) {
+template <class F, std::size_t kBlocks>
+VORLISK_INLINE void VecEngine<Engine>::step_blocks(std::size_t first, const float* actions,
+                                                   bool reset_finished) {
   using Mask = MaskOf<F>;
   using U32 = U32Of<F>;
   constexpr std::size_t kWidth = kWidthOf<F>;
-  Mask finished_any = {};
-  for (std::size_t i = first; i < first + kBlockLanes; i += kWidth) {
-    Mask terminal;
-    F reward;
-    engine().template step_lanes<F>(i, actions + i, terminal, reward);
-    U32 steps = load<U32>(&episode_steps[i]);
-    Mask truncated;
-    if constexpr (Engine::kBlockCountsInF32) {
-      // Counted in single precision (exact below 2^24); the clamp only keeps the
-      // conversion back defined for absurd step limits.
-      F count = __builtin_convertvector(steps, F) + 1.0f;
-      truncated = count >= static_cast<float>(max_steps);
-      count = select<F>(count < 4294967040.0f, count, splat<F>(4294967040.0f));
-      steps = __builtin_convertvector(count, U32);
-    } else {
-      steps += 1;
-      truncated = reinterpret_cast<Mask>(steps >= max_steps);
-    }
-    store(&episode_steps[i], steps);
-    store_flags<F>(&terminals[i], terminal);
-    store_flags<F>(&truncations[i], truncated);
-    store(&rewards[i], reward);
-    store(&episode_returns[i], load<F>(&episode_returns[i]) + reward);
-    finished_any |= terminal | truncated;
+  constexpr std::size_t kVectors = kBlocks * kBlockLanes / kWidth;
+  Mask terminal[kVectors];
+  F reward[kVectors];
+  for (std::size_t v = 0; v < kVectors; ++v) {
+    const std::size_t i = first + v * kWidth;
+    engine().template step_lanes<F>(i, actions + i, terminal[v], reward[v]);
   }
-  if (!any(finished_any)) return;
+  for (std::size_t b = 0; b < kBlocks; ++b) {
+    Mask finished_any = {};
+    for (std::size_t v = b * kVectors / kBlocks; v < (b + 1) * kVectors / kBlocks; ++v) {
+      const std::size_t i = first + v * kWidth;
+      U32 steps = load<U32>(&episode_steps[i]);
+      Mask truncated;
+      if constexpr (Engine::kBlockCountsInF32) {
+        // Counted in single precision (exact below 2^24); the clamp only keeps the
+        // conversion back defined for absurd step limits.
+        F count = __builtin_convertvector(steps, F) + 1.0f;
+        truncated = count >= static_cast<float>(max_steps);
+        count = select<F>(count < 4294967040.0f, count, splat<F>(4294967040.0f));
+        steps = __builtin_convertvector(count, U32);
+      } else {
+        steps += 1;
+        truncated = reinterpret_cast<Mask>(steps >= max_steps);
+      }
+      store(&episode_steps[i], steps);
+      store_flags<F>(&terminals[i], terminal[v]);
+      store_flags<F>(&truncations[i], truncated);
+      store(&rewards[i], reward[v]);
+      store(&episode_returns[i], load<F>(&episode_returns[i]) + reward[v]);
+      finished_any |= terminal[v] | truncated;
+    }
+    if (any(finished_any)) finish_block(first + b * kBlockLanes, reset_finished);
+  }
+}
 
-  // A block's finished episodes are summed in lane order first, then added once.
+// Logs a block's finished episodes (summed in lane order first, then added once) and
+// restarts their lanes.
+template <class Engine>
+void VecEngine<Engine>::finish_block(std::size_t first, bool reset_finished) {
   float block_return = 0.0f;
   std::uint32_t count = 0;
   std::uint32_t block_steps = 0;
@@ -175,11 +193,7 @@ template <class Engine>
 void VecEngine<Engine>::write_observations(std::span<float> out) const {
   constexpr std::size_t k = Engine::kObservationSize;
   check_length("observation output", out.size(), num_envs * k);
-  const auto columns = engine().observation_columns();
-  float* dst = out.data();
-  for (std::size_t i = 0; i < num_envs; ++i) {
-    for (std::size_t c = 0; c < k; ++c) dst[i * k + c] = columns[c][i];
-  }
+  interleave<k>(engine().observation_columns(), num_envs, out.data());
 }
 
 }  // namespace vorlisk::envs
