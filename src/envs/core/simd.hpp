@@ -76,6 +76,14 @@ VORLISK_INLINE void store_flags(std::uint8_t* p, MaskOf<F> mask) {
   store(p, __builtin_convertvector(mask & 1, BytesOf<F>));
 }
 
+// One bit per lane, lane 0 in bit 0.
+template <class M>
+VORLISK_INLINE std::uint32_t lane_bits(M mask) {
+  std::uint32_t bits = 0;
+  for (std::size_t k = 0; k < sizeof(M) / 4; ++k) bits |= static_cast<std::uint32_t>(mask[k] & 1) << k;
+  return bits;
+}
+
 template <class M>
 VORLISK_INLINE bool any(M mask) {
   std::int32_t bits = 0;

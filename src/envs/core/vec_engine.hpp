@@ -112,7 +112,7 @@ class VecEngine {
   void run_blocks(std::size_t end, const float* actions, bool reset_finished);
   template <class F, std::size_t kBlocks>
   void step_blocks(std::size_t first, const float* actions, bool reset_finished);
-  void finish_block(std::size_t first, bool reset_finished);
+  void finish_block(std::size_t first, std::uint32_t finished, bool reset_finished);
 #if defined(__x86_64__) || defined(__i386__)
   [[gnu::target("avx2")]] void run_blocks_avx2(std::size_t end, const float* actions, bool reset);
 #endif

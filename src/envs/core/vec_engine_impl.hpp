@@ -121,54 +121,55 @@ VORLISK_INLINE void VecEngine<Engine>::step_blocks(std::size_t first, const floa
     const std::size_t i = first + v * kWidth;
     engine().template step_lanes<F>(i, actions + i, terminal[v], reward[v]);
   }
-  for (std::size_t b = 0; b < kBlocks; ++b) {
-    Mask finished_any = {};
-    for (std::size_t v = b * kVectors / kBlocks; v < (b + 1) * kVectors / kBlocks; ++v) {
-      const std::size_t i = first + v * kWidth;
-      U32 steps = load<U32>(&episode_steps[i]);
-      Mask truncated;
-      if constexpr (Engine::kBlockCountsInF32) {
-        // Counted in single precision (exact below 2^24); the clamp only keeps the
-        // conversion back defined for absurd step limits.
-        F count = __builtin_convertvector(steps, F) + 1.0f;
-        truncated = count >= static_cast<float>(max_steps);
-        count = select<F>(count < 4294967040.0f, count, splat<F>(4294967040.0f));
-        steps = __builtin_convertvector(count, U32);
-      } else {
-        steps += 1;
-        truncated = reinterpret_cast<Mask>(steps >= max_steps);
-      }
-      store(&episode_steps[i], steps);
-      store_flags<F>(&terminals[i], terminal[v]);
-      store_flags<F>(&truncations[i], truncated);
-      store(&rewards[i], reward[v]);
-      store(&episode_returns[i], load<F>(&episode_returns[i]) + reward[v]);
-      finished_any |= terminal[v] | truncated;
+  std::uint32_t finished = 0;  // bit k: lane first + k
+  for (std::size_t v = 0; v < kVectors; ++v) {
+    const std::size_t i = first + v * kWidth;
+    U32 steps = load<U32>(&episode_steps[i]);
+    Mask truncated;
+    if constexpr (Engine::kBlockCountsInF32) {
+      // Counted in single precision (exact below 2^24); the clamp only keeps the
+      // conversion back defined for absurd step limits.
+      F count = __builtin_convertvector(steps, F) + 1.0f;
+      truncated = count >= static_cast<float>(max_steps);
+      count = select<F>(count < 4294967040.0f, count, splat<F>(4294967040.0f));
+      steps = __builtin_convertvector(count, U32);
+    } else {
+      steps += 1;
+      truncated = reinterpret_cast<Mask>(steps >= max_steps);
     }
-    if (any(finished_any)) finish_block(first + b * kBlockLanes, reset_finished);
+    store(&episode_steps[i], steps);
+    store_flags<F>(&terminals[i], terminal[v]);
+    store_flags<F>(&truncations[i], truncated);
+    store(&rewards[i], reward[v]);
+    store(&episode_returns[i], load<F>(&episode_returns[i]) + reward[v]);
+    finished |= lane_bits(terminal[v] | truncated) << (v * kWidth);
+  }
+  for (std::size_t b = 0; b < kBlocks; ++b) {
+    const std::uint32_t block_finished = (finished >> (b * kBlockLanes)) & 0xffu;
+    if (block_finished != 0) finish_block(first + b * kBlockLanes, block_finished, reset_finished);
   }
 }
 
-// Logs a block's finished episodes (summed in lane order first, then added once) and
-// restarts their lanes.
+// Logs a block's finished episodes (bit k of `finished` for lane first + k), their
+// returns summed in lane order first and then added once, and restarts their lanes.
 template <class Engine>
-void VecEngine<Engine>::finish_block(std::size_t first, bool reset_finished) {
+void VecEngine<Engine>::finish_block(std::size_t first, std::uint32_t finished,
+                                     bool reset_finished) {
   float block_return = 0.0f;
   std::uint32_t count = 0;
   std::uint32_t block_steps = 0;
-  for (std::size_t i = first; i < first + kBlockLanes; ++i) {
-    if (finished(i)) {
-      block_return += episode_returns[i];
-      count += 1;
-      block_steps += episode_steps[i];
-    }
+  for (std::uint32_t bits = finished; bits != 0; bits &= bits - 1) {
+    const std::size_t i = first + static_cast<std::size_t>(__builtin_ctz(bits));
+    block_return += episode_returns[i];
+    count += 1;
+    block_steps += episode_steps[i];
   }
   log.total_reward += block_return;
   log.episode_count += count;
   log.total_steps += block_steps;
   if (reset_finished) {
-    for (std::size_t i = first; i < first + kBlockLanes; ++i) {
-      if (finished(i)) reset_finished_lane(i);
+    for (std::uint32_t bits = finished; bits != 0; bits &= bits - 1) {
+      reset_finished_lane(first + static_cast<std::size_t>(__builtin_ctz(bits)));
     }
   }
 }
