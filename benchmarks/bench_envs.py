@@ -1,8 +1,22 @@
-"""Lane-steps per second of vorlisk's environments, side by side in one run with the
-peers a user would pick instead and with the floor (the cost of producing the four
-fresh arrays a step returns). Prints a table and the ratios; asserts nothing.
+"""Step throughput of vorlisk's three environments, side by side in one run with the
+peers a user would pick instead and with the floor. Prints lane-steps per second and
+ratios; it never judges absolute times.
 
-    python3 benchmarks/bench_envs.py [--tasks cartpole] [--quick]
+    python3 benchmarks/bench_envs.py [--tasks CartPole MountainCar Pendulum]
+                                     [--sizes 1 64 4096 65536] [--quick]
+
+Contenders, per task and lane count:
+  floor      producing the four fresh arrays a step returns: np.empty of each shape
+             and dtype, then np.copyto from prepared arrays
+  vorlisk    the task's vorlisk class with `workers` 1 and 2
+  gym-vector Gymnasium's NumPy-vectorised CartPole (CartPoleVectorEnv; CartPole only)
+  gym-sync   gymnasium.vector.SyncVectorEnv over the Gymnasium task (up to 4096 lanes)
+  envpool    EnvPool in synchronous mode (batch_size == num_envs), 1 and 2 threads,
+             when it imports
+Every contender steps with random actions, a fresh batch each step (cycling through
+16 prepared batches), so that episodes end and restart as they do early in training.
+The last section repeats vorlisk's 65536-lane, 2-worker step in a process whose pool
+has one thread (RAYON_NUM_THREADS=1), to show how the pool scales.
 """
 
 from __future__ import annotations
@@ -14,85 +28,74 @@ import platform
 import subprocess
 import sys
 import time
-from dataclasses import dataclass
-from typing import Callable
+import warnings
 
-import numpy as np
+# NumPy's BLAS threads would otherwise spin beside the contenders on small machines.
+os.environ.setdefault("OPENBLAS_NUM_THREADS", "1")
 
-import vorlisk
+import numpy as np  # noqa: E402
 
-LANES = [1, 64, 4096, 65536]
-WORKERS = [1, 2]
+import vorlisk  # noqa: E402
+
+try:
+    import gymnasium
+except ImportError:  # pragma: no cover - optional peer
+    gymnasium = None
+try:
+    import envpool
+except ImportError:  # pragma: no cover - optional peer
+    envpool = None
+
+# name: (vorlisk class, Gymnasium / EnvPool id, observation size, action kind)
+TASKS = {
+    "CartPole": (vorlisk.PyCartPoleVecEnv, "CartPole-v1", 4, 2),
+    "MountainCar": (vorlisk.PyMountainCarVecEnv, "MountainCar-v0", 2, 3),
+    "Pendulum": (vorlisk.PyPendulumVecEnv, "Pendulum-v1", 3, None),  # None: torques in [-2, 2]
+}
+SYNC_MAX_LANES = 4096  # beyond this a Python-level step takes seconds and says nothing new
 
 
-def best_seconds_per_call(fn: Callable[[], object], budget: float, rounds: int = 5) -> float:
-    """Best mean time per call over `rounds` rounds that together take about `budget` s."""
+def seconds_per_call(fn, budget, repeats=5):
+    """Best mean time of one call over `repeats` runs of about `budget` seconds in all."""
     fn()
     start = time.perf_counter()
-    calls = 0
-    while time.perf_counter() - start < budget / rounds / 4:
-        fn()
-        calls += 1
-    per_round = max(1, calls * 4 // 4)
+    fn()
+    once = max(time.perf_counter() - start, 1e-7)
+    calls = max(1, int(budget / repeats / once))
     best = float("inf")
-    for _ in range(rounds):
-        t0 = time.perf_counter()
-        for _ in range(per_round):
+    for _ in range(repeats):
+        start = time.perf_counter()
+        for _ in range(calls):
             fn()
-        best = min(best, (time.perf_counter() - t0) / per_round)
+        best = min(best, (time.perf_counter() - start) / calls)
     return best
 
 
-@dataclass
-class Task:
-    name: str
-    make: Callable[[int, int], object]  # (num_envs, workers) -> vorlisk env
-    obs_size: int
-    actions: Callable[[np.random.Generator, int], np.ndarray]
-    peers: dict[str, Callable[[int], Callable[[], object]]]  # name -> (lanes -> step fn)
+def action_batches(kind, n, dtype, shape=None, count=16):
+    rng = np.random.default_rng(0)
+    if kind is None:
+        batches = [rng.uniform(-2.0, 2.0, n).astype(np.float32) for _ in range(count)]
+    else:
+        batches = [rng.integers(0, kind, n).astype(dtype) for _ in range(count)]
+    return [b.reshape(shape) if shape else b for b in batches]
 
 
-def action_cycle(make_actions, rng, n, count=16):
-    batches = [make_actions(rng, n) for _ in range(count)]
-    state = {"i": 0}
+def cycling(step, batches):
+    state = [0]
 
-    def next_batch():
-        state["i"] = (state["i"] + 1) % count
-        return batches[state["i"]]
+    def call():
+        state[0] = (state[0] + 1) % len(batches)
+        return step(batches[state[0]])
 
-    return next_batch
-
-
-def gymnasium_cartpole(lanes: int):
-    from gymnasium.envs.classic_control.cartpole import CartPoleVectorEnv
-
-    env = CartPoleVectorEnv(num_envs=lanes)
-    env.reset(seed=0)
-    nxt = action_cycle(lambda r, n: r.integers(0, 2, n), np.random.default_rng(0), lanes)
-    return lambda: env.step(nxt())
+    return call
 
 
-TASKS = {
-    "cartpole": Task(
-        "CartPole",
-        lambda n, w: vorlisk.PyCartPoleVecEnv(n, w),
-        4,
-        lambda rng, n: rng.integers(0, 2, n, dtype=np.int32),
-        {"gymnasium CartPoleVectorEnv": gymnasium_cartpole},
-    ),
-}
-
-
-def floor_step(lanes: int, obs_size: int):
-    sources = [
-        np.zeros((lanes, obs_size), np.float32),
-        np.zeros(lanes, np.float32),
-        np.zeros(lanes, np.uint8),
-        np.zeros(lanes, np.uint8),
-    ]
+def floor_step(n, obs_size):
+    sources = (np.ones((n, obs_size), np.float32), np.ones(n, np.float32),
+               np.zeros(n, np.uint8), np.zeros(n, np.uint8))
 
     def step():
-        out = [np.empty(s.shape, s.dtype) for s in sources]
+        out = tuple(np.empty(s.shape, s.dtype) for s in sources)
         for o, s in zip(out, sources):
             np.copyto(o, s)
         return out
@@ -100,62 +103,101 @@ def floor_step(lanes: int, obs_size: int):
     return step
 
 
-def vorlisk_step(task: Task, lanes: int, workers: int):
-    env = task.make(lanes, workers)
+def vorlisk_step(task, n, workers):
+    cls, _, _, kind = TASKS[task]
+    env = cls(n, workers)
     env.reset(0)
-    nxt = action_cycle(task.actions, np.random.default_rng(0), lanes)
-    return lambda: env.step(nxt())
+    return cycling(env.step, action_batches(kind, n, np.int32))
 
 
-def measure_vorlisk_only(task_key: str, lanes: int, workers: int, budget: float) -> float:
-    task = TASKS[task_key]
-    return best_seconds_per_call(vorlisk_step(task, lanes, workers), budget)
+def gym_vector_step(task, n):
+    from gymnasium.envs.classic_control.cartpole import CartPoleVectorEnv
+
+    env = CartPoleVectorEnv(num_envs=n)
+    env.reset(seed=0)
+    return cycling(env.step, action_batches(TASKS[task][3], n, np.int64))
 
 
-def single_thread_pool_seconds(task_key: str, lanes: int, workers: int, budget: float) -> float:
-    """The same call in a process whose pool has one thread, so chunks run one by one."""
-    code = (
-        "import sys, json; sys.path.insert(0, %r); import bench_envs as b; "
-        "print(json.dumps(b.measure_vorlisk_only(%r, %d, %d, %f)))"
-        % (os.path.dirname(os.path.abspath(__file__)), task_key, lanes, workers, budget)
-    )
-    env = {**os.environ, "RAYON_NUM_THREADS": "1"}
-    out = subprocess.run([sys.executable, "-c", code], env=env, check=True, capture_output=True)
+def gym_sync_step(task, n):
+    _, gym_id, _, kind = TASKS[task]
+    env = gymnasium.vector.SyncVectorEnv([lambda: gymnasium.make(gym_id) for _ in range(n)])
+    env.reset(seed=0)
+    return cycling(env.step, action_batches(kind, n, np.int64, None if kind else (n, 1)))
+
+
+def envpool_step(task, n, threads):
+    _, gym_id, _, kind = TASKS[task]
+    env = envpool.make(gym_id, env_type="gymnasium", num_envs=n, batch_size=n,
+                       num_threads=threads, seed=0)
+    env.reset()
+    return cycling(env.step, action_batches(kind, n, np.int32, None if kind else (n, 1)))
+
+
+def measure_vorlisk(task, n, workers, budget):
+    return seconds_per_call(vorlisk_step(task, n, workers), budget)
+
+
+def one_thread_pool_seconds(task, n, workers, budget):
+    code = ("import sys, json; sys.path.insert(0, %r); import bench_envs as b; "
+            "print(json.dumps(b.measure_vorlisk(%r, %d, %d, %f)))"
+            % (os.path.dirname(os.path.abspath(__file__)), task, n, workers, budget))
+    out = subprocess.run([sys.executable, "-c", code], check=True, capture_output=True,
+                         env={**os.environ, "RAYON_NUM_THREADS": "1"})
     return json.loads(out.stdout)
 
 
-def main() -> None:
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--tasks", nargs="*", default=list(TASKS))
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--tasks", nargs="+", default=list(TASKS), choices=list(TASKS))
+    parser.add_argument("--sizes", type=int, nargs="+", default=[1, 64, 4096, 65536])
     parser.add_argument("--quick", action="store_true", help="shorter measurements")
     args = parser.parse_args()
-    budget = 0.5 if args.quick else 2.0
+    budget = 0.3 if args.quick else 1.0
+    warnings.filterwarnings("ignore")  # Gymnasium's precision warnings on Box bounds
 
-    print(f"# {platform.processor() or platform.machine()}, {os.cpu_count()} logical CPUs, "
-          f"Python {platform.python_version()}, NumPy {np.__version__}")
-    print("| task | lanes | workers | vorlisk lane-steps/s | x floor time | peer | peer lane-steps/s | vorlisk / peer |")
-    print("|---|---:|---:|---:|---:|---|---:|---:|")
-    for key in args.tasks:
-        task = TASKS[key]
-        for lanes in LANES:
-            floor = best_seconds_per_call(floor_step(lanes, task.obs_size), budget)
-            peer_times = {}
-            for peer, make in task.peers.items():
-                if lanes >= 65536 and "Sync" in peer:
-                    continue
-                peer_times[peer] = best_seconds_per_call(make(lanes), budget)
-            for workers in WORKERS:
-                t = best_seconds_per_call(vorlisk_step(task, lanes, workers), budget)
-                rows = list(peer_times.items()) or [("-", None)]
-                for peer, pt in rows:
-                    peer_rate = f"{lanes / pt:,.0f}" if pt else "-"
-                    ratio = f"{pt / t:.1f}x" if pt else "-"
-                    print(f"| {task.name} | {lanes} | {workers} | {lanes / t:,.0f} | {t / floor:.2f} | "
-                          f"{peer} | {peer_rate} | {ratio} |")
-        two = best_seconds_per_call(vorlisk_step(task, 65536, 2), budget)
-        one = single_thread_pool_seconds(key, 65536, 2, budget)
-        print(f"\n{task.name}, 65536 lanes, workers 2: pool of 2 threads is {one / two:.2f}x "
-              f"the throughput of a pool of 1 thread (RAYON_NUM_THREADS=1)\n")
+    print(f"# {platform.machine()}, {os.cpu_count()} logical CPUs, Python {platform.python_version()}, "
+          f"NumPy {np.__version__}, Gymnasium {gymnasium.__version__ if gymnasium else '-'}, "
+          f"EnvPool {envpool.__version__ if envpool else 'not importable'}\n")
+    print("| task | lanes | contender | lane-steps/s | us/step | x floor | vorlisk w1 speedup |")
+    print("|---|---:|---|---:|---:|---:|---:|")
+    summary = {}
+    for task in args.tasks:
+        obs_size = TASKS[task][2]
+        for n in args.sizes:
+            rows = [("floor", seconds_per_call(floor_step(n, obs_size), budget))]
+            for w in (1, 2):
+                rows.append((f"vorlisk w{w}", seconds_per_call(vorlisk_step(task, n, w), budget)))
+            if gymnasium and task == "CartPole":
+                rows.append(("gym-vector", seconds_per_call(gym_vector_step(task, n), budget)))
+            if gymnasium and n <= SYNC_MAX_LANES:
+                rows.append(("gym-sync", seconds_per_call(gym_sync_step(task, n), budget, repeats=3)))
+            if envpool:
+                for threads in (1, 2):
+                    rows.append((f"envpool t{threads}",
+                                 seconds_per_call(envpool_step(task, n, threads), budget)))
+            times = dict(rows)
+            summary[(task, n)] = times
+            for name, t in rows:
+                speedup = "" if name.startswith(("floor", "vorlisk")) else f"{t / times['vorlisk w1']:.1f}x"
+                print(f"| {task} | {n} | {name} | {n / t:,.0f} | {t * 1e6:,.1f} | "
+                      f"{t / times['floor']:.2f} | {speedup} |", flush=True)
+
+    print("\nPool scaling, 65536 lanes, workers 2 (throughput with a 2-thread pool / 1-thread pool):")
+    for task in args.tasks:
+        two = measure_vorlisk(task, 65536, 2, budget)
+        one = one_thread_pool_seconds(task, 65536, 2, budget)
+        print(f"- {task}: {one / two:.2f}x")
+
+    print("\nTargets:")
+    for (task, n), t in summary.items():
+        line = f"- {task} {n} lanes, workers 1: {t['vorlisk w1'] / t['floor']:.2f}x the floor's time"
+        if "gym-vector" in t:
+            line += f", {t['gym-vector'] / t['vorlisk w1']:.1f}x gym-vector's lane-steps/s"
+        if "gym-sync" in t:
+            line += f", {t['gym-sync'] / t['vorlisk w1']:.0f}x gym-sync"
+        if "envpool t1" in t:
+            line += f", {t['envpool t1'] / t['vorlisk w1']:.1f}x envpool (1 thread)"
+        print(line)
 
 
 if __name__ == "__main__":

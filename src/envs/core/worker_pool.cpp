@@ -25,17 +25,26 @@ inline void cpu_relax() {
 #endif
 }
 
-// Steps of a training loop follow each other within microseconds; spinning that
-// long before sleeping spares a wake-up through the kernel on every step.
+// A training loop calls step after step, with a little Python work in between. A
+// thread that waits that long without sleeping is there at once for the next step; a
+// wake-up through the kernel would cost a good part of a step. So a waiting thread
+// spins briefly, then keeps yielding its processor to any other runnable thread for
+// up to a millisecond, and only then sleeps.
 constexpr auto kSpinTime = std::chrono::microseconds(50);
+constexpr auto kYieldTime = std::chrono::microseconds(1000);
 
 template <class Ready>
 bool spin_until(Ready ready) {
   const auto start = std::chrono::steady_clock::now();
   for (unsigned n = 1;; ++n) {
     if (ready()) return true;
-    cpu_relax();
-    if ((n & 63) == 0 && std::chrono::steady_clock::now() - start > kSpinTime) return false;
+    if ((n & 63) != 0) {
+      cpu_relax();
+      continue;
+    }
+    const auto waited = std::chrono::steady_clock::now() - start;
+    if (waited > kYieldTime) return false;
+    if (waited > kSpinTime) std::this_thread::yield();
   }
 }
 
