@@ -29,6 +29,7 @@
 #include "envs/core/chunking.hpp"
 #include "envs/core/episode_log.hpp"
 #include "envs/core/failure.hpp"
+#include "envs/core/lane_allocator.hpp"
 #include "envs/core/rng.hpp"
 #include "envs/core/simd.hpp"
 
@@ -50,12 +51,12 @@ template <class Engine>
 class VecEngine {
  public:
   // Per-lane arrays, public so that tests can inject lane state.
-  std::vector<float> rewards;
-  std::vector<std::uint8_t> terminals;
-  std::vector<std::uint8_t> truncations;
-  std::vector<std::uint32_t> episode_steps;
-  std::vector<float> episode_returns;
-  std::vector<std::uint64_t> lane_seeds;
+  LaneVector<float> rewards;
+  LaneVector<std::uint8_t> terminals;
+  LaneVector<std::uint8_t> truncations;
+  LaneVector<std::uint32_t> episode_steps;
+  LaneVector<float> episode_returns;
+  LaneVector<std::uint64_t> lane_seeds;
   std::size_t num_envs;
   std::uint64_t seed = 0;
   std::size_t workers;
@@ -109,21 +110,22 @@ class VecEngine {
   void reset_finished_lane(std::size_t i);
   bool step_one(std::size_t i, float action, EpisodeLog& into);
   template <class F>
-  void run_blocks(std::size_t end, const float* actions, bool reset_finished);
+  void run_blocks(std::size_t end, const float* actions);
   template <class F, std::size_t kBlocks>
-  void step_blocks(std::size_t first, const float* actions, bool reset_finished);
-  void finish_block(std::size_t first, std::uint32_t finished, bool reset_finished);
+  void step_blocks(std::size_t first, const float* actions);
+  void finish_blocks(bool reset_finished);
 #if defined(__x86_64__) || defined(__i386__)
-  [[gnu::target("avx2")]] void run_blocks_avx2(std::size_t end, const float* actions, bool reset);
+  [[gnu::target("avx2")]] void run_blocks_avx2(std::size_t end, const float* actions);
 #endif
 
   template <class T>
-  void copy_out(const char* what, const std::vector<T>& from, std::span<T> out) const {
+  void copy_out(const char* what, const LaneVector<T>& from, std::span<T> out) const {
     check_length(what, out.size(), num_envs);
     std::memcpy(out.data(), from.data(), num_envs * sizeof(T));
   }
 
-  std::vector<EpisodeLog> chunk_logs_;  // reused across steps
+  std::vector<EpisodeLog> chunk_logs_;       // reused across steps
+  std::vector<std::uint64_t> finished_bits_;  // lanes of blocks that finished this step
 };
 
 }  // namespace vorlisk::envs

@@ -20,6 +20,7 @@ VecEngine<Engine>::VecEngine(std::size_t lanes, std::uint32_t max_steps_per_epis
   episode_returns.assign(num_envs, 0.0f);
   lane_seeds.resize(num_envs);
   for (std::size_t i = 0; i < num_envs; ++i) lane_seeds[i] = i;
+  finished_bits_.assign(num_envs / 64 + 1, 0);
 }
 
 template <class Engine>
@@ -72,14 +73,16 @@ template <class Engine>
 void VecEngine<Engine>::run_single_thread(std::span<const float> actions, bool reset_finished) {
   check_length("actions", actions.size(), num_envs);
   const std::size_t blocks_end = num_envs / kBlockLanes * kBlockLanes;
+  std::fill(finished_bits_.begin(), finished_bits_.end(), 0);
 #if defined(__x86_64__) || defined(__i386__)
   if (wide_blocks_enabled()) {
-    run_blocks_avx2(blocks_end, actions.data(), reset_finished);
+    run_blocks_avx2(blocks_end, actions.data());
   } else
 #endif
   {
-    run_blocks<F32x4>(blocks_end, actions.data(), reset_finished);
+    run_blocks<F32x4>(blocks_end, actions.data());
   }
+  finish_blocks(reset_finished);
   for (std::size_t i = blocks_end; i < num_envs; ++i) {
     if (step_one(i, actions[i], log) && reset_finished) reset_finished_lane(i);
   }
@@ -89,28 +92,26 @@ void VecEngine<Engine>::run_single_thread(std::span<const float> actions, bool r
 // The same blocks, eight lanes per vector, where the processor has AVX2.
 template <class Engine>
 [[gnu::target("avx2")]] void VecEngine<Engine>::run_blocks_avx2(std::size_t end,
-                                                                const float* actions, bool reset) {
-  run_blocks<F32x8>(end, actions, reset);
+                                                                const float* actions) {
+  run_blocks<F32x8>(end, actions);
 }
 #endif
 
 // Blocks go in pairs: the physics of both first, as one stretch of independent
-// vector code the processor can overlap, then each block's bookkeeping in order.
+// vector code the processor can overlap, then their bookkeeping. Finished lanes are
+// only marked here, in `finished_bits_`; finish_blocks() logs and restarts them in one
+// pass afterwards, which keeps this loop free of branches that depend on the data.
 template <class Engine>
 template <class F>
-VORLISK_INLINE void VecEngine<Engine>::run_blocks(std::size_t end, const float* actions,
-                                                  bool reset_finished) {
+VORLISK_INLINE void VecEngine<Engine>::run_blocks(std::size_t end, const float* actions) {
   std::size_t i = 0;
-  for (; i + 2 * kBlockLanes <= end; i += 2 * kBlockLanes) {
-    step_blocks<F, 2>(i, actions, reset_finished);
-  }
-  if (i < end) step_blocks<F, 1>(i, actions, reset_finished);
+  for (; i + 2 * kBlockLanes <= end; i += 2 * kBlockLanes) step_blocks<F, 2>(i, actions);
+  if (i < end) step_blocks<F, 1>(i, actions);
 }
 
 template <class Engine>
 template <class F, std::size_t kBlocks>
-VORLISK_INLINE void VecEngine<Engine>::step_blocks(std::size_t first, const float* actions,
-                                                   bool reset_finished) {
+VORLISK_INLINE void VecEngine<Engine>::step_blocks(std::size_t first, const float* actions) {
   using Mask = MaskOf<F>;
   using U32 = U32Of<F>;
   constexpr std::size_t kWidth = kWidthOf<F>;
@@ -144,34 +145,36 @@ VORLISK_INLINE void VecEngine<Engine>::step_blocks(std::size_t first, const floa
     store(&episode_returns[i], load<F>(&episode_returns[i]) + reward[v]);
     finished |= lane_bits(terminal[v] | truncated) << (v * kWidth);
   }
-  for (std::size_t b = 0; b < kBlocks; ++b) {
-    const std::uint32_t block_finished = (finished >> (b * kBlockLanes)) & 0xffu;
-    if (block_finished != 0) finish_block(first + b * kBlockLanes, block_finished, reset_finished);
-  }
+  // Groups start at multiples of their size (8 or 16 lanes), so they never straddle
+  // two words.
+  finished_bits_[first / 64] |= static_cast<std::uint64_t>(finished) << (first % 64);
 }
 
-// Logs a block's finished episodes (bit k of `finished` for lane first + k), their
-// returns summed in lane order first and then added once, and restarts their lanes.
+// A block's finished episodes are logged with their returns summed in lane order
+// first and that sum then added to the log, block after block; the lanes restart.
 template <class Engine>
-void VecEngine<Engine>::finish_block(std::size_t first, std::uint32_t finished,
-                                     bool reset_finished) {
+void VecEngine<Engine>::finish_blocks(bool reset_finished) {
   float block_return = 0.0f;
   std::uint32_t count = 0;
-  std::uint32_t block_steps = 0;
-  for (std::uint32_t bits = finished; bits != 0; bits &= bits - 1) {
-    const std::size_t i = first + static_cast<std::size_t>(__builtin_ctz(bits));
-    block_return += episode_returns[i];
-    count += 1;
-    block_steps += episode_steps[i];
+  std::uint32_t steps = 0;
+  std::size_t current_block = 0;
+  for (std::size_t word = 0; word < finished_bits_.size(); ++word) {
+    for (std::uint64_t bits = finished_bits_[word]; bits != 0; bits &= bits - 1) {
+      const std::size_t i = word * 64 + static_cast<std::size_t>(__builtin_ctzll(bits));
+      // Selections rather than branches: which lanes finish is unpredictable. Adding
+      // the empty sum of "no block yet" leaves the total unchanged.
+      const bool new_block = i / kBlockLanes != current_block;
+      log.total_reward = new_block ? log.total_reward + block_return : log.total_reward;
+      block_return = (new_block ? 0.0f : block_return) + episode_returns[i];
+      current_block = i / kBlockLanes;
+      count += 1;
+      steps += episode_steps[i];
+      if (reset_finished) reset_finished_lane(i);
+    }
   }
   log.total_reward += block_return;
   log.episode_count += count;
-  log.total_steps += block_steps;
-  if (reset_finished) {
-    for (std::uint32_t bits = finished; bits != 0; bits &= bits - 1) {
-      reset_finished_lane(first + static_cast<std::size_t>(__builtin_ctz(bits)));
-    }
-  }
+  log.total_steps += steps;
 }
 
 template <class Engine>

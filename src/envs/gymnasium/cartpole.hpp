@@ -36,10 +36,10 @@ class CartPole : public VecEngine<CartPole> {
     return {cart_pos.data(), cart_vel.data(), pole_angle.data(), pole_vel.data()};
   }
 
-  std::vector<float> cart_pos;
-  std::vector<float> cart_vel;
-  std::vector<float> pole_angle;
-  std::vector<float> pole_vel;
+  LaneVector<float> cart_pos;
+  LaneVector<float> cart_vel;
+  LaneVector<float> pole_angle;
+  LaneVector<float> pole_vel;
   float reset_bound;
 };
 

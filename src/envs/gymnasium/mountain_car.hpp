@@ -34,8 +34,8 @@ class MountainCar : public VecEngine<MountainCar> {
     return {position.data(), velocity.data()};
   }
 
-  std::vector<float> position;
-  std::vector<float> velocity;
+  LaneVector<float> position;
+  LaneVector<float> velocity;
 };
 
 }  // namespace vorlisk::envs::gymnasium

@@ -44,10 +44,10 @@ class Pendulum : public VecEngine<Pendulum> {
     return {cos_theta.data(), sin_theta.data(), theta_dot.data()};
   }
 
-  std::vector<float> theta;      // 0 is upright; kept within [-pi, pi)
-  std::vector<float> theta_dot;  // kept within [-8, 8]
-  std::vector<float> cos_theta;  // stored so that the copy-out only copies
-  std::vector<float> sin_theta;
+  LaneVector<float> theta;      // 0 is upright; kept within [-pi, pi)
+  LaneVector<float> theta_dot;  // kept within [-8, 8]
+  LaneVector<float> cos_theta;  // stored so that the copy-out only copies
+  LaneVector<float> sin_theta;
   float reset_theta_bound;
   float reset_theta_dot_bound;
 };
