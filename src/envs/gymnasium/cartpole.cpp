@@ -69,7 +69,7 @@ void CartPole::reset_single(std::size_t i, std::uint64_t lane_seed) {
   reset_lane(i, lane_seed);
 }
 
-void CartPole::draw_lane(std::size_t i, Xoshiro256StarStar& rng) {
+VORLISK_INLINE void CartPole::draw_lane(std::size_t i, Xoshiro256StarStar& rng) {
   const float width = reset_bound + reset_bound;
   cart_pos[i] = width * rng.unit() - reset_bound;
   cart_vel[i] = width * rng.unit() - reset_bound;

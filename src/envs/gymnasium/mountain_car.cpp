@@ -46,7 +46,7 @@ VORLISK_INLINE T stop_at_wall(T p, T v) {
 MountainCar::MountainCar(std::size_t num_envs, std::uint32_t max_steps, std::size_t workers)
     : VecEngine(num_envs, max_steps, workers), position(num_envs, 0.0f), velocity(num_envs, 0.0f) {}
 
-void MountainCar::draw_lane(std::size_t i, Xoshiro256StarStar& rng) {
+VORLISK_INLINE void MountainCar::draw_lane(std::size_t i, Xoshiro256StarStar& rng) {
   position[i] = rng.unit() * kStartWidth + kStartLow;
   velocity[i] = 0.0f;
 }

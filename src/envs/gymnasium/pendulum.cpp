@@ -83,7 +83,7 @@ Pendulum::Pendulum(std::size_t num_envs, std::uint32_t max_steps, std::size_t wo
 float Pendulum::wrap_angle(float theta) { return wrap_fmod(theta); }
 float Pendulum::wrap_angle_block(float theta) { return wrap_floor(theta); }
 
-void Pendulum::draw_lane(std::size_t i, Xoshiro256StarStar& rng) {
+VORLISK_INLINE void Pendulum::draw_lane(std::size_t i, Xoshiro256StarStar& rng) {
   const float b = reset_theta_bound;
   const float c = reset_theta_dot_bound;
   theta[i] = (b + b) * rng.unit() - b;
