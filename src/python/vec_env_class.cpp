@@ -1,5 +1,8 @@
 #include "python/vec_env_class.hpp"
 
+#include <cstdint>
+#include <cstring>
+
 namespace vorlisk::python {
 
 PyObject* discrete_space(long n, const char* dtype) {
@@ -43,6 +46,22 @@ const void* checked_actions(PyObject* actions, int dtype, const char* dtype_name
     return nullptr;
   }
   return PyArray_DATA(array);
+}
+
+#if defined(__x86_64__)
+__attribute__((target_clones("avx2", "default")))
+#endif
+void int32_to_f32(const char* data, float* out, std::size_t n) {
+  if (reinterpret_cast<std::uintptr_t>(data) % alignof(std::int32_t) == 0) {
+    const auto* in = reinterpret_cast<const std::int32_t*>(data);
+    for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<float>(in[i]);
+    return;
+  }
+  for (std::size_t i = 0; i < n; ++i) {
+    std::int32_t v;
+    std::memcpy(&v, data + i * sizeof v, sizeof v);
+    out[i] = static_cast<float>(v);
+  }
 }
 
 PyObject* new_array(int dtype, std::size_t rows, std::size_t cols) {

@@ -56,6 +56,10 @@ PyObject* box_space(const float* low, const float* high, std::size_t n);
 // elements) and returns its data; nullptr with TypeError or ValueError set.
 const void* checked_actions(PyObject* actions, int dtype, const char* dtype_name, std::size_t count);
 
+// int32 actions to the nearest float, in one pass over `n` values at `data` (which
+// need not be aligned).
+void int32_to_f32(const char* data, float* out, std::size_t n);
+
 // A new float32 array of shape (rows, cols) (cols 0: one-dimensional) or uint8.
 PyObject* new_array(int dtype, std::size_t rows, std::size_t cols);
 
@@ -156,7 +160,7 @@ class VecEnvClass {
       if constexpr (Spec::kActions == ActionKind::kDiscreteInt32) {
         const void* data = checked_actions(actions_arg, NPY_INT32, "int32", e.num_envs);
         if (!data) return nullptr;
-        convert_actions(static_cast<const char*>(data), st.actions_buffer);
+        int32_to_f32(static_cast<const char*>(data), st.actions_buffer.data(), e.num_envs);
         actions = st.actions_buffer;
       } else {
         const void* data = checked_actions(actions_arg, NPY_FLOAT32, "float32", e.num_envs);
@@ -180,22 +184,6 @@ class VecEnvClass {
   template <class T>
   static T* data_of(const PyRef& array) {
     return static_cast<T*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(array.get())));
-  }
-
-  // int32 -> nearest float in one pass; memcpy keeps unaligned arrays well defined.
-  static void convert_actions(const char* data, std::vector<float>& out) {
-    float* dst = out.data();
-    const std::size_t n = out.size();
-    if (reinterpret_cast<std::uintptr_t>(data) % alignof(std::int32_t) == 0) {
-      const auto* src = reinterpret_cast<const std::int32_t*>(data);
-      for (std::size_t i = 0; i < n; ++i) dst[i] = static_cast<float>(src[i]);
-    } else {
-      for (std::size_t i = 0; i < n; ++i) {
-        std::int32_t v;
-        std::memcpy(&v, data + i * sizeof v, sizeof v);
-        dst[i] = static_cast<float>(v);
-      }
-    }
   }
 
   // The caller's float32 data as it is; only an unaligned array is copied first.
