@@ -32,7 +32,7 @@ enum class ActionKind {
 // Texts that every environment class shares; the class docstring ends with this
 // paragraph (a literal, so that it joins the class's own text at compile time).
 #define VORLISK_ENV_CLASS_SECOND_PARAGRAPH \
-  "\n\nSIMD-optimized implementation that steps every lane in one call on NumPy arrays."
+  "\n\nThe implementation is SIMD-optimized and steps every lane in one call on NumPy arrays."
 inline constexpr const char kGetLogsDoc[] =
     "get_logs($self)\n--\n\nGet episode statistics since last clear.\n\nReturns dict with:\n"
     "- episode_count: number of completed episodes\n"
