@@ -64,11 +64,12 @@ LaneOutcome MountainCar::step_lane(std::size_t i, float action) {
 template <class F>
 VORLISK_INLINE void MountainCar::step_lanes(std::size_t i, const float* actions,
                                             MaskOf<F>& terminal, F& reward) {
+  // The library cosine once per lane, straight from memory into memory (a call
+  // clobbers every vector register); everything after it is lane-wise arithmetic.
+  float pulls[kWidthOf<F>];
+  for (int k = 0; k < kWidthOf<F>; ++k) pulls[k] = slope_pull(position[i + k]);
   F p = load<F>(&position[i]);
-  // The library cosine once per lane; everything after it is lane-wise arithmetic.
-  F pull;
-  for (int k = 0; k < kWidthOf<F>; ++k) pull[k] = slope_pull(p[k]);
-  F v = accelerate(load<F>(&velocity[i]), load<F>(actions), pull);
+  F v = accelerate(load<F>(&velocity[i]), load<F>(actions), load<F>(pulls));
   p = move(p, v);
   v = stop_at_wall(p, v);
   store(&position[i], p);
