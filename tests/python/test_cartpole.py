@@ -156,3 +156,26 @@ def test_forked_child_steps_on_the_chunked_path():
     os.close(read_fd)
     os.waitpid(pid, 0)
     assert data == expected
+
+
+def test_dynamics_match_gymnasium():
+    gym = pytest.importorskip("gymnasium")
+    reference = gym.make("CartPole-v1").unwrapped
+    reference.reset(seed=0)
+    env = PyCartPoleVecEnv(1)  # a single lane follows the per-lane formulas
+    obs = env.reset(5)
+    rng = np.random.default_rng(3)
+    compared = 0
+    for _ in range(600):
+        action = int(rng.integers(0, 2))
+        reference.state = obs[0].astype(np.float64)
+        reference.steps_beyond_terminated = None
+        expected, _, terminated, _, _ = reference.step(action)
+        obs, rewards, terminals, truncations = env.step(np.array([action], np.int32))
+        assert terminals[0] == terminated
+        # Unlike Gymnasium, the step that ends the episode earns nothing.
+        assert rewards[0] == (0.0 if terminated else 1.0)
+        if not (terminals[0] or truncations[0]):
+            np.testing.assert_allclose(obs[0], expected, rtol=0, atol=1e-6)
+            compared += 1
+    assert compared > 400
