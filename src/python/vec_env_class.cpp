@@ -48,7 +48,7 @@ const void* checked_actions(PyObject* actions, int dtype, const char* dtype_name
   return PyArray_DATA(array);
 }
 
-#if defined(__x86_64__)
+#if defined(__x86_64__) && defined(__GLIBC__)  // picking a clone at load time needs ifunc
 __attribute__((target_clones("avx2", "default")))
 #endif
 void int32_to_f32(const char* data, float* out, std::size_t n) {
