@@ -12,10 +12,7 @@ struct MountainCarClass {
   static constexpr const char* kDoc =
       "PyMountainCarVecEnv(num_envs, workers=None)\n--\n\n"
       "High-performance vectorized MountainCar environment." VORLISK_ENV_CLASS_SECOND_PARAGRAPH;
-  static constexpr const char* kResetDoc =
-      "reset($self, seed)\n--\n\nReset all environments.\n\nReturns observations as a numpy array "
-      "of shape (num_envs, 2).\n\n# Errors\n\nReturns `ValueError` if observation array reshape "
-      "fails.";
+  static constexpr const char* kResetDoc = VORLISK_ENV_RESET_DOC("2");
   static constexpr const char* kStepDoc =
       "step($self, actions)\n--\n\nStep all environments with the given actions.\n\n# Arguments\n\n"
       "* `actions` - numpy array of shape (num_envs,) with dtype int32, values 0, 1, or 2\n\n"

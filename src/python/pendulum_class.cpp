@@ -14,10 +14,7 @@ struct PendulumClass {
   static constexpr const char* kDoc =
       "PyPendulumVecEnv(num_envs, workers=None)\n--\n\n"
       "High-performance vectorized Pendulum environment." VORLISK_ENV_CLASS_SECOND_PARAGRAPH;
-  static constexpr const char* kResetDoc =
-      "reset($self, seed)\n--\n\nReset all environments.\n\nReturns observations as a numpy array "
-      "of shape (num_envs, 3).\n\n# Errors\n\nReturns `ValueError` if observation array reshape "
-      "fails.";
+  static constexpr const char* kResetDoc = VORLISK_ENV_RESET_DOC("3");
   static constexpr const char* kStepDoc =
       "step($self, actions)\n--\n\nStep all environments with the given actions.\n\n# Arguments\n\n"
       "* `actions` - numpy array of shape (num_envs,) with dtype float32, continuous torque values "

@@ -33,6 +33,11 @@ enum class ActionKind {
 // paragraph (a literal, so that it joins the class's own text at compile time).
 #define VORLISK_ENV_CLASS_SECOND_PARAGRAPH \
   "\n\nThe implementation is SIMD-optimized and steps every lane in one call on NumPy arrays."
+#define VORLISK_ENV_RESET_DOC(obs_size)                                                   \
+  "reset($self, seed)\n--\n\nReset all environments.\n\nReturns observations as a numpy array " \
+  "of shape (num_envs, " obs_size ").\n\n# Errors\n\nReturns `ValueError` if observation array " \
+  "reshape fails."
+
 inline constexpr const char kGetLogsDoc[] =
     "get_logs($self)\n--\n\nGet episode statistics since last clear.\n\nReturns dict with:\n"
     "- episode_count: number of completed episodes\n"
