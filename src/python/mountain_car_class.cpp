@@ -14,14 +14,7 @@ struct MountainCarClass {
       "High-performance vectorized MountainCar environment." VORLISK_ENV_CLASS_SECOND_PARAGRAPH;
   static constexpr const char* kResetDoc = VORLISK_ENV_RESET_DOC("2");
   static constexpr const char* kStepDoc =
-      "step($self, actions)\n--\n\nStep all environments with the given actions.\n\n# Arguments\n\n"
-      "* `actions` - numpy array of shape (num_envs,) with dtype int32, values 0, 1, or 2\n\n"
-      "# Returns\n\nTuple of (observations, rewards, terminals, truncations) where:\n"
-      "- observations: shape (num_envs, 2), dtype float32\n"
-      "- rewards: shape (num_envs,), dtype float32\n"
-      "- terminals: shape (num_envs,), dtype uint8\n"
-      "- truncations: shape (num_envs,), dtype uint8\n\n"
-      "# Errors\n\nReturns `ValueError` if actions array is not contiguous or has wrong size.";
+      VORLISK_ENV_STEP_DOC("int32, values 0, 1, or 2", "2", "", "");
   static constexpr const char* kObservationSpaceDoc =
       "Gymnasium-compatible observation space specification.\n\n"
       "Returns a dict matching gymnasium.spaces.Box format:\n"

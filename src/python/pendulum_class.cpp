@@ -16,15 +16,9 @@ struct PendulumClass {
       "High-performance vectorized Pendulum environment." VORLISK_ENV_CLASS_SECOND_PARAGRAPH;
   static constexpr const char* kResetDoc = VORLISK_ENV_RESET_DOC("3");
   static constexpr const char* kStepDoc =
-      "step($self, actions)\n--\n\nStep all environments with the given actions.\n\n# Arguments\n\n"
-      "* `actions` - numpy array of shape (num_envs,) with dtype float32, continuous torque values "
-      "[-2.0, 2.0]\n\n"
-      "# Returns\n\nTuple of (observations, rewards, terminals, truncations) where:\n"
-      "- observations: shape (num_envs, 3), dtype float32 (cos(theta), sin(theta), theta_dot)\n"
-      "- rewards: shape (num_envs,), dtype float32\n"
-      "- terminals: shape (num_envs,), dtype uint8 (always 0, Pendulum has no terminal state)\n"
-      "- truncations: shape (num_envs,), dtype uint8\n\n"
-      "# Errors\n\nReturns `ValueError` if actions array is not contiguous or has wrong size.";
+      VORLISK_ENV_STEP_DOC("float32, continuous torque values [-2.0, 2.0]", "3",
+                           " (cos(theta), sin(theta), theta_dot)",
+                           " (always 0, Pendulum has no terminal state)");
   static constexpr const char* kObservationSpaceDoc =
       "Gymnasium-compatible observation space specification.\n\n"
       "Returns a dict matching gymnasium.spaces.Box format:\n"

@@ -38,6 +38,18 @@ enum class ActionKind {
   "of shape (num_envs, " obs_size ").\n\n# Errors\n\nReturns `ValueError` if observation array " \
   "reshape fails."
 
+// The step docstring: what the actions are, the observation size, and the notes some
+// tasks add to the observation and terminal lines.
+#define VORLISK_ENV_STEP_DOC(actions, obs_size, obs_note, terminals_note)                      \
+  "step($self, actions)\n--\n\nStep all environments with the given actions.\n\n# Arguments\n\n" \
+  "* `actions` - numpy array of shape (num_envs,) with dtype " actions "\n\n"                       \
+  "# Returns\n\nTuple of (observations, rewards, terminals, truncations) where:\n"                \
+  "- observations: shape (num_envs, " obs_size "), dtype float32" obs_note "\n"                    \
+  "- rewards: shape (num_envs,), dtype float32\n"                                                 \
+  "- terminals: shape (num_envs,), dtype uint8" terminals_note "\n"                               \
+  "- truncations: shape (num_envs,), dtype uint8\n\n"                                            \
+  "# Errors\n\nReturns `ValueError` if actions array is not contiguous or has wrong size."
+
 inline constexpr const char kGetLogsDoc[] =
     "get_logs($self)\n--\n\nGet episode statistics since last clear.\n\nReturns dict with:\n"
     "- episode_count: number of completed episodes\n"
