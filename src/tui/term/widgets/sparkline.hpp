@@ -1,0 +1,25 @@
+// Bars of a series, one column per value, oldest at the left. A value equal to `max`
+// fills the inner height; the top cell of a bar shows one of the eight block glyphs
+// (▁▂▃▄▅▆▇█) for the part of a cell it fills, and an empty cell is a space. Values
+// beyond the inner width are not drawn (the oldest ones that fit are).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+
+#include "tui/term/buffer.hpp"
+#include "tui/term/widgets/block.hpp"
+
+namespace vorlisk::tui::term {
+
+struct Sparkline {
+  std::span<const std::uint64_t> data;
+  std::uint64_t max = 0;  // 0: the largest value of `data`
+  Style style;            // laid over the whole area, block included
+  std::optional<Block> block;
+
+  void render(Rect area, Buffer& buffer) const noexcept;
+};
+
+}  // namespace vorlisk::tui::term

@@ -1,0 +1,39 @@
+// The three display modes of the training monitor, drawn from the logger's shared
+// state into a frame, and the helpers they share.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "tui/shared_state.hpp"
+#include "tui/term/frame.hpp"
+#include "tui/term/widgets/chart.hpp"
+
+namespace vorlisk::tui::views {
+
+// 1234567 -> "1,234,567".
+std::string format_number(std::uint64_t n);
+
+term::Axis create_x_axis(double lower, double upper);
+term::Axis create_y_axis(std::string_view title, std::pair<double, double> bounds);
+term::Axis create_percentage_y_axis();
+
+// One bordered status line.
+void render_minimal(term::Frame& frame, const SharedState& state);
+
+// Statistics, device figures, sparklines and the key help.
+void render_dashboard(term::Frame& frame, const SharedState& state);
+void render_stats(term::Frame& frame, term::Rect area, const SharedState& state);
+void render_device_stats(term::Frame& frame, term::Rect area, const SharedState& state);
+void render_sparklines(term::Frame& frame, term::Rect area, const SharedState& state);
+
+// Statistics, device figures, history charts and the key help.
+void render_chart_dashboard(term::Frame& frame, const SharedState& state);
+void render_chart_grid(term::Frame& frame, term::Rect area, const SharedState& state);
+
+// The view of `mode`.
+void render_view(TUIMode mode, term::Frame& frame, const SharedState& state);
+
+}  // namespace vorlisk::tui::views
