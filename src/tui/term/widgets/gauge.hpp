@@ -19,9 +19,9 @@ namespace vorlisk::tui::term {
 struct Gauge {
   std::uint16_t percent = 0;  // 0..100; larger values draw as 100
   std::string_view label;     // empty: "<percent>%"
-  Style style;
-  Style gauge_style;
-  std::optional<Block> block;
+  Style style{};
+  Style gauge_style{};
+  std::optional<Block> block{};
 
   void render(Rect area, Buffer& buffer) const noexcept;
 };
