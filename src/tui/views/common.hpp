@@ -7,7 +7,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string_view>
+#include <utility>
+#include <vector>
+
+#include "tui/ring_buffer.hpp"
+#include "tui/term/widgets/chart.hpp"
 
 #include "tui/term/frame.hpp"
 #include "tui/term/style.hpp"
@@ -53,6 +59,21 @@ inline term::Block titled(std::string_view title) noexcept {
   block.title = title;
   return block;
 }
+
+// The sparkline series of the dashboard (maximum 100). The reward history is
+// scaled from its minimum to its maximum, over at least one unit; fewer than two
+// entries give the single value 50. Percentages are clamped to 0..100.
+std::vector<std::uint64_t> reward_bars(const RingBuffer<double>& rewards);
+std::vector<std::uint64_t> percentage_bars(const RingBuffer<double>& values);
+
+// Axis bounds of a line chart over all points of its datasets: x from the
+// smallest step to the largest, at least 1 wide; y fitted with a margin. Both
+// (0, 1) when there are no points.
+struct ChartBounds {
+  std::pair<double, double> x;
+  std::pair<double, double> y;
+};
+ChartBounds chart_bounds(std::span<const std::vector<term::Point>> series) noexcept;
 
 // The key help at the bottom of the dashboard and chart views: one dark gray
 // line in a bordered block without a title.

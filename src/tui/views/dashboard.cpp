@@ -78,9 +78,9 @@ StackText memory_text(double used_gb, double total_gb) {
   return text;
 }
 
-// The reward history on a 0..100 scale from its own minimum to its maximum, at
-// least one unit wide. Fewer than two entries give a single bar at half height.
-std::vector<std::uint64_t> scaled_rewards(const RingBuffer<double>& rewards) {
+}  // namespace
+
+std::vector<std::uint64_t> reward_bars(const RingBuffer<double>& rewards) {
   if (rewards.size() < 2) return {50};
   double lo = INFINITY;
   double hi = -INFINITY;
@@ -96,11 +96,13 @@ std::vector<std::uint64_t> scaled_rewards(const RingBuffer<double>& rewards) {
   return bars;
 }
 
-std::vector<std::uint64_t> percentages(const RingBuffer<double>& values) {
+std::vector<std::uint64_t> percentage_bars(const RingBuffer<double>& values) {
   std::vector<std::uint64_t> bars(values.size());
   for (std::size_t i = 0; i < values.size(); ++i) bars[i] = bar_height(values[i]);
   return bars;
 }
+
+namespace {
 
 void render_sparkline(term::Frame& frame, Rect area, std::string_view title, Color color,
                       const std::vector<std::uint64_t>& bars) noexcept {
@@ -118,8 +120,8 @@ void render_sparkline_pair(term::Frame& frame, Rect area, std::string_view top_t
                            std::string_view bottom_title, Color bottom_color,
                            const RingBuffer<double>& bottom) {
   auto [upper, lower] = term::split(area, Direction::Vertical, kHalves);
-  render_sparkline(frame, upper, top_title, top_color, percentages(top));
-  render_sparkline(frame, lower, bottom_title, bottom_color, percentages(bottom));
+  render_sparkline(frame, upper, top_title, top_color, percentage_bars(top));
+  render_sparkline(frame, lower, bottom_title, bottom_color, percentage_bars(bottom));
 }
 
 }  // namespace
@@ -220,7 +222,7 @@ void render_sparklines(term::Frame& frame, Rect area, const SharedState& state) 
   }
 
   render_sparkline(frame, parts[0], " Reward History ", Color::Yellow,
-                   scaled_rewards(history->mean_reward()));
+                   reward_bars(history->mean_reward()));
   render_sparkline_pair(frame, parts[1], " CPU % ", Color::Green, history->cpu_usage(),
                         " RAM % ", Color::Cyan, history->memory_percent());
   if (gpu) {
