@@ -3,6 +3,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "term_test_support.hpp"
@@ -26,11 +27,16 @@ struct ViewState {
     }
   }
 
+  // Draws a whole view, or a panel given the whole frame as its area.
   template <class View>
   term::Buffer draw(std::uint16_t width, std::uint16_t height, View view) const {
     term::Buffer buffer(term::Rect{0, 0, width, height});
     term::Frame frame{buffer};
-    view(frame, state);
+    if constexpr (std::is_invocable_v<View, term::Frame&, const SharedState&>) {
+      view(frame, state);
+    } else {
+      view(frame, frame.area(), state);
+    }
     return buffer;
   }
 };
