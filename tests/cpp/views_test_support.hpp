@@ -1,12 +1,12 @@
 // Helpers shared by the views' tests: a logger state to fill and a frame to draw it in.
 #pragma once
 
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 #include <type_traits>
 #include <vector>
 
-#include "term_test_support.hpp"
 #include "tui/shared_state.hpp"
 #include "tui/term/frame.hpp"
 
@@ -41,17 +41,18 @@ struct ViewState {
   }
 };
 
-// Rows y0 .. y1-1 of a buffer as text.
-inline std::vector<std::string> rows(const term::Buffer& b, std::uint16_t y0, std::uint16_t y1) {
+// Rows y0 .. y1-1 of a buffer (all of them by default) as text.
+inline std::vector<std::string> rows(const term::Buffer& b, std::uint16_t y0 = 0,
+                                     std::uint16_t y1 = UINT16_MAX) {
   std::vector<std::string> out;
-  for (std::uint16_t y = y0; y < y1; ++y) out.push_back(b.row_text(y));
+  for (std::uint16_t y = y0; y < std::min(y1, b.area().bottom()); ++y) out.push_back(b.row_text(y));
   return out;
 }
 
 // The whole buffer as one text, rows separated by line feeds.
 inline std::string screen(const term::Buffer& b) {
   std::string out;
-  for (const std::string& row : term::testing::rows(b)) out += row + "\n";
+  for (const std::string& row : rows(b)) out += row + "\n";
   return out;
 }
 
