@@ -8,7 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <exception>
 #include <string>
 #include <string_view>
 
@@ -156,7 +156,7 @@ void fill_history(const Options& o, HistoryBuffer& history) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv) try {
   Options o = parse_options(argc, argv);
   SharedState state = SharedState::create(o.mode, o.history);
   store_metrics(o, *state.metrics);
@@ -179,4 +179,7 @@ int main(int argc, char** argv) {
   }
   std::fwrite(out.data(), 1, out.size(), stdout);
   return 0;
+} catch (const std::exception& error) {  // a history too large to hold, above all
+  std::fprintf(stderr, "vorlisk_view: %s\n", error.what());
+  return 1;
 }

@@ -126,20 +126,12 @@ ChartBounds chart_bounds(std::span<const std::vector<term::Point>> series) noexc
 
 void render_chart_grid(term::Frame& frame, Rect area, const SharedState& state) {
   const bool gpu = state.metrics->total_gpu_memory_mb.load() != 0;
-  constexpr std::array<Constraint, 2> kHalves = {Constraint::percentage(50),
-                                                 Constraint::percentage(50)};
   constexpr std::array<Constraint, 3> kGpuColumns = {
       Constraint::percentage(40), Constraint::percentage(30), Constraint::percentage(30)};
   constexpr std::array<Constraint, 2> kRewardOverLosses = {Constraint::percentage(60),
                                                            Constraint::percentage(40)};
 
-  std::array<Rect, 3> columns{};
-  if (gpu) {
-    columns = term::split(area, Direction::Horizontal, kGpuColumns);
-  } else {
-    auto halves = term::split(area, Direction::Horizontal, kHalves);
-    std::copy(halves.begin(), halves.end(), columns.begin());
-  }
+  std::array<Rect, 3> columns = gpu_columns(area, gpu, kGpuColumns);
 
   auto [reward, losses] = term::split(columns[0], Direction::Vertical, kRewardOverLosses);
   render_cell(frame, reward, state, kReward);
@@ -155,13 +147,8 @@ void render_chart_grid(term::Frame& frame, Rect area, const SharedState& state) 
 }
 
 void render_chart_dashboard(term::Frame& frame, const SharedState& state) {
-  constexpr std::array<Constraint, 4> kRows = {Constraint::length(5), Constraint::length(3),
-                                               Constraint::min(10), Constraint::length(3)};
-  auto [stats, device, grid, footer] = term::split(frame.area(), Direction::Vertical, kRows);
-  render_stats(frame, stats, state);
-  render_device_stats(frame, device, state);
-  render_chart_grid(frame, grid, state);
-  render_footer(frame, footer, " [q] Quit  [p] Pause  [m] Switch Mode  [s] Save Checkpoint ");
+  render_panels(frame, state, 10, render_chart_grid,
+                " [q] Quit  [p] Pause  [m] Switch Mode  [s] Save Checkpoint ");
 }
 
 }  // namespace vorlisk::tui::views

@@ -5,6 +5,7 @@
 // StackText must outlive the widget that draws it.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -13,6 +14,8 @@
 #include <vector>
 
 #include "tui/ring_buffer.hpp"
+#include "tui/shared_state.hpp"
+#include "tui/term/layout.hpp"
 #include "tui/term/widgets/chart.hpp"
 
 #include "tui/term/frame.hpp"
@@ -75,8 +78,19 @@ struct ChartBounds {
 };
 ChartBounds chart_bounds(std::span<const std::vector<term::Point>> series) noexcept;
 
-// The key help at the bottom of the dashboard and chart views: one dark gray
-// line in a bordered block without a title.
-void render_footer(term::Frame& frame, term::Rect area, std::string_view text) noexcept;
+// The frame of the dashboard and chart views, top to bottom: the statistics (5
+// rows), the device figures (3 rows), `middle` taking the rest (at least
+// `middle_rows`), and the key help `footer` (3 rows).
+using Panel = void (*)(term::Frame&, term::Rect, const SharedState&);
+void render_panels(term::Frame& frame, const SharedState& state, std::uint16_t middle_rows,
+                   Panel middle, std::string_view footer);
+
+// Columns of a row with GPU figures (split by `with_gpu`) or without them (two
+// halves, and an empty third part).
+std::array<term::Rect, 3> gpu_columns(term::Rect area, bool gpu,
+                                      const std::array<term::Constraint, 3>& with_gpu) noexcept;
+
+inline constexpr std::array<term::Constraint, 2> kHalves = {term::Constraint::percentage(50),
+                                                            term::Constraint::percentage(50)};
 
 }  // namespace vorlisk::tui::views

@@ -47,8 +47,6 @@ std::array<Rect, N> columns(Rect area, const std::array<Constraint, N>& widths) 
   return term::split(area, Direction::Horizontal, widths);
 }
 
-constexpr std::array<Constraint, 2> kHalves = {Constraint::percentage(50),
-                                               Constraint::percentage(50)};
 constexpr std::array<Constraint, 4> kQuarters = {
     Constraint::percentage(25), Constraint::percentage(25), Constraint::percentage(25),
     Constraint::percentage(25)};
@@ -213,13 +211,7 @@ void render_sparklines(term::Frame& frame, Rect area, const SharedState& state) 
 
   constexpr std::array<Constraint, 3> kThirds = {
       Constraint::percentage(33), Constraint::percentage(33), Constraint::percentage(34)};
-  std::array<Rect, 3> parts{};
-  if (gpu) {
-    parts = columns(area, kThirds);
-  } else {
-    auto halves = columns(area, kHalves);
-    std::copy(halves.begin(), halves.end(), parts.begin());
-  }
+  std::array<Rect, 3> parts = gpu_columns(area, gpu, kThirds);
 
   render_sparkline(frame, parts[0], " Reward History ", Color::Yellow,
                    reward_bars(history->mean_reward()));
@@ -232,13 +224,8 @@ void render_sparklines(term::Frame& frame, Rect area, const SharedState& state) 
 }
 
 void render_dashboard(term::Frame& frame, const SharedState& state) {
-  constexpr std::array<Constraint, 4> kRows = {Constraint::length(5), Constraint::length(3),
-                                               Constraint::min(8), Constraint::length(3)};
-  auto [stats, device, sparklines, footer] = term::split(frame.area(), Direction::Vertical, kRows);
-  render_stats(frame, stats, state);
-  render_device_stats(frame, device, state);
-  render_sparklines(frame, sparklines, state);
-  render_footer(frame, footer, " [q] Quit  [p] Pause  [m] Toggle Mode  [s] Save Checkpoint ");
+  render_panels(frame, state, 8, render_sparklines,
+                " [q] Quit  [p] Pause  [m] Toggle Mode  [s] Save Checkpoint ");
 }
 
 }  // namespace vorlisk::tui::views
