@@ -57,7 +57,6 @@ TEST_P(WarmFrame, AllocatesOnlyItsSeriesPointsAndAxisLabels) {
 INSTANTIATE_TEST_SUITE_P(
     Views, WarmFrame,
     ::testing::Values(FrameCase{"Minimal", TUIMode::Minimal, false, 0},
-                      FrameCase{"MinimalGpu", TUIMode::Minimal, true, 0},
                       // Reward, CPU and RAM sparklines; GPU and VRAM with GPU figures.
                       FrameCase{"Dashboard", TUIMode::Dashboard, false, 3},
                       FrameCase{"DashboardGpu", TUIMode::Dashboard, true, 5},

@@ -107,20 +107,5 @@ TEST(ChartView, PoisonedHistoryLeavesOnlyTheGridBlank) {
                                 std::string(19, ' ') + "│");
 }
 
-TEST(RenderView, DrawsTheViewOfTheMode) {
-  ViewState v;
-  auto top_left = [&](TUIMode mode) {
-    return testing::first_columns(
-        v.draw(120, 30, [mode](term::Frame& f, const SharedState& s) { render_view(mode, f, s); })
-            .row_text(0),
-        11);
-  };
-  EXPECT_EQ(top_left(TUIMode::Minimal), "┌ Vorlisk ─");
-  EXPECT_EQ(top_left(TUIMode::Dashboard), "┌ Progress ");
-  std::string chart = testing::screen(
-      v.draw(120, 30, [](term::Frame& f, const SharedState& s) { render_view(TUIMode::Chart, f, s); }));
-  EXPECT_NE(chart.find("Switch Mode"), std::string::npos);
-}
-
 }  // namespace
 }  // namespace vorlisk::tui::views

@@ -93,11 +93,9 @@ INSTANTIATE_TEST_SUITE_P(
         LoadCase{"CpuAt60IsGreen", 60.0, 0, 0, 0, 0, "CPU: ", "60.0%", Color::Green},
         LoadCase{"CpuAbove60IsYellow", 60.01, 0, 0, 0, 0, "CPU: ", "60.0%", Color::Yellow},
         LoadCase{"CpuZeroIsNotAvailable", 0.0, 0, 0, 0, 0, "CPU: ", "N/A", Color::Green},
-        LoadCase{"CpuNegativeIsNotAvailable", -5.0, 0, 0, 0, 0, "CPU: ", "N/A", Color::Green},
         LoadCase{"CpuNaNIsNotAvailable", NAN, 0, 0, 0, 0, "CPU: ", "N/A", Color::Green},
         LoadCase{"RamAt80IsYellow", 1, 8192, 10240, 0, 0, "RAM: ", "8.0/10.0 GB", Color::Yellow},
         LoadCase{"RamAbove80IsRed", 1, 8193, 10240, 0, 0, "RAM: ", "8.0/10.0 GB", Color::Red},
-        LoadCase{"RamAt60IsCyan", 1, 6144, 10240, 0, 0, "RAM: ", "6.0/10.0 GB", Color::Cyan},
         LoadCase{"RamWithoutTotalIsNotAvailable", 1, 6144, 0, 0, 0, "RAM: ", "N/A", Color::Cyan},
         LoadCase{"GpuUnusedIsNotAvailable", 1, 0, 0, 0, 1024, "GPU: ", "N/A", Color::Green},
         LoadCase{"VramAt60IsMagenta", 1, 0, 0, 6144, 10240, "VRAM: ", "6.0/10.0 GB", Color::Magenta},
@@ -148,8 +146,8 @@ TEST_P(EntropyGauge, FillsWithTheMagnitudeUpToOneAndLabelsTheSignedValue) {
 
 INSTANTIATE_TEST_SUITE_P(Values, EntropyGauge,
                          ::testing::Values(EntropyCase{0.0, 0, "0.0000"}, EntropyCase{-0.25, 25, "-0.2500"},
-                                           EntropyCase{0.999, 99, "0.9990"}, EntropyCase{3.0, 100, "3.0000"},
-                                           EntropyCase{-3.0, 100, "-3.0000"}, EntropyCase{NAN, 100, "NaN"}));
+                                           EntropyCase{3.0, 100, "3.0000"},
+                                           EntropyCase{NAN, 100, "NaN"}));
 
 struct SeriesCase {
   const char* name;

@@ -15,12 +15,11 @@
 
 #include "tui/ring_buffer.hpp"
 #include "tui/shared_state.hpp"
-#include "tui/term/layout.hpp"
-#include "tui/term/widgets/chart.hpp"
-
 #include "tui/term/frame.hpp"
+#include "tui/term/layout.hpp"
 #include "tui/term/style.hpp"
 #include "tui/term/widgets/block.hpp"
+#include "tui/term/widgets/chart.hpp"
 
 namespace vorlisk::tui::views {
 
