@@ -1,6 +1,7 @@
 // A frame of plain lines (┌ ┐ └ ┘ │ ─) around an area, with a title at the top left.
 #pragma once
 
+#include <optional>
 #include <string_view>
 
 #include "tui/term/buffer.hpp"
@@ -17,5 +18,9 @@ struct Block {
 
   void render(Rect area, Buffer& buffer) const noexcept;
 };
+
+// How the other widgets begin: `style` laid over `area`, then `block` drawn around it
+// when there is one. Returns the area left inside, clipped to the buffer.
+Rect render_block(Rect area, const Style& style, const std::optional<Block>& block, Buffer& buffer) noexcept;
 
 }  // namespace vorlisk::tui::term

@@ -169,13 +169,7 @@ void draw_x_labels(const Axis& axis, Rect plot, std::uint16_t y, Buffer& buffer)
 }  // namespace
 
 void Chart::render(Rect area, Buffer& buffer) const {
-  buffer.set_style(area, style);
-  Rect inner = area;
-  if (block) {
-    block->render(area, buffer);
-    inner = Block::inner(area);
-  }
-  inner = inner.intersection(buffer.area());
+  const Rect inner = render_block(area, style, block, buffer);
 
   // Rows from the top: the y title, the plot, the x axis, the x labels; columns from
   // the left: the y labels, the y axis, the plot.
