@@ -30,6 +30,10 @@
 // own store.
 #pragma once
 
+// For the expansions: the cells are std::uint64_t or double, arguments std::optional.
+#include <cstdint>
+#include <optional>
+
 // clang-format off
 #define VORLISK_METRICS(X)                                                                  \
   X(steps,               std::uint64_t, EVERY,    steps,            HIST,    CSV_INT)        \
