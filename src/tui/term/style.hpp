@@ -52,8 +52,8 @@ constexpr bool contains(Modifier set, Modifier m) noexcept { return (set & m) ==
 // What to change in a cell: a style without a colour leaves the colour beneath it,
 // and its modifiers are added to (or removed from) those beneath it.
 struct Style {
-  std::optional<Color> fg;
-  std::optional<Color> bg;
+  std::optional<Color> fg{};
+  std::optional<Color> bg{};
   Modifier add_modifier = Modifier::None;
   Modifier sub_modifier = Modifier::None;
 

@@ -14,12 +14,12 @@
 namespace vorlisk::tui::term {
 
 struct Span {
-  std::string_view content;
-  Style style;
+  std::string_view content{};
+  Style style{};
 };
 
 struct Line {
-  std::span<const Span> spans;
+  std::span<const Span> spans{};
 };
 
 // Number of columns `text` takes: its code points.

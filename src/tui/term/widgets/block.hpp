@@ -8,9 +8,9 @@
 namespace vorlisk::tui::term {
 
 struct Block {
-  std::string_view title;  // drawn from the second column of the top border; cut at the corner
-  Style border_style;      // laid over the border cells
-  Style title_style;       // laid over the title's cells, after the border style
+  std::string_view title{};// drawn from the second column of the top border; cut at the corner
+  Style border_style{};    // laid over the border cells
+  Style title_style{};     // laid over the title's cells, after the border style
 
   // The area inside the borders.
   static Rect inner(Rect area) noexcept { return area.inner(1); }

@@ -29,25 +29,25 @@ struct Point {
 };
 
 struct Dataset {
-  std::string_view name;         // shown in the legend; empty names are not listed
-  std::span<const Point> data;   // in drawing order
-  Style style;                   // colour of the dots and of the legend entry
+  std::string_view name{};       // shown in the legend; empty names are not listed
+  std::span<const Point> data{}; // in drawing order
+  Style style{};                 // colour of the dots and of the legend entry
 };
 
 struct Axis {
-  std::string title;             // empty: none
-  Style title_style;
-  Style style;                   // style of the axis line
+  std::string title{};           // empty: none
+  Style title_style{};
+  Style style{};                 // style of the axis line
   double bounds[2] = {0.0, 0.0};
-  std::vector<std::string> labels;
+  std::vector<std::string> labels{};
 };
 
 struct Chart {
-  std::span<const Dataset> datasets;
-  Axis x_axis;
-  Axis y_axis;
-  Style style;                   // laid over the whole area, block included
-  std::optional<Block> block;
+  std::span<const Dataset> datasets{};
+  Axis x_axis{};
+  Axis y_axis{};
+  Style style{};                 // laid over the whole area, block included
+  std::optional<Block> block{};
 
   void render(Rect area, Buffer& buffer) const;
 };

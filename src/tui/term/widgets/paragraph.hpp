@@ -14,9 +14,9 @@
 namespace vorlisk::tui::term {
 
 struct Paragraph {
-  std::span<const Line> lines;
-  Style style;
-  std::optional<Block> block;
+  std::span<const Line> lines{};
+  Style style{};
+  std::optional<Block> block{};
 
   void render(Rect area, Buffer& buffer) const noexcept;
 };

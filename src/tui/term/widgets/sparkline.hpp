@@ -14,10 +14,10 @@
 namespace vorlisk::tui::term {
 
 struct Sparkline {
-  std::span<const std::uint64_t> data;
+  std::span<const std::uint64_t> data{};
   std::uint64_t max = 0;  // 0: the largest value of `data`
-  Style style;            // laid over the whole area, block included
-  std::optional<Block> block;
+  Style style{};          // laid over the whole area, block included
+  std::optional<Block> block{};
 
   void render(Rect area, Buffer& buffer) const noexcept;
 };
