@@ -32,15 +32,9 @@ OpenLoggers& open_loggers() {
   return *registry;
 }
 
-void close_open_loggers() {
-  OpenLoggers& registry = open_loggers();
-  std::lock_guard lock(registry.mutex);
-  for (Logger* logger : registry.loggers) logger->close();
-}
-
 void remember_open(Logger* logger) {
   static std::once_flag once;
-  std::call_once(once, [] { std::atexit(close_open_loggers); });
+  std::call_once(once, [] { std::atexit([] { close_open_loggers(); }); });
   OpenLoggers& registry = open_loggers();
   std::lock_guard lock(registry.mutex);
   registry.loggers.push_back(logger);
@@ -53,6 +47,12 @@ void forget_open(Logger* logger) noexcept {
 }
 
 }  // namespace
+
+void close_open_loggers() noexcept {
+  OpenLoggers& registry = open_loggers();
+  std::lock_guard lock(registry.mutex);
+  for (Logger* logger : registry.loggers) logger->close();
+}
 
 Logger::Logger(LoggerOptions options)
     : shared_(SharedState::create(options.mode, options.history_len)),
