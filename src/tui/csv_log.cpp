@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <type_traits>
 
 namespace vorlisk::tui {
 
@@ -58,24 +59,32 @@ int create_file(const std::string& path) {
 }  // namespace
 
 void write_row(BufferedWriter& w, const CsvRow& row) noexcept {
-  auto fixed = [&w](double value, int precision) {
-    w.write_formatted([=](char* f, char* l) { return put_fixed(f, l, value, precision, ','); });
+  // Each field goes to the writer together with the separator after it.
+  auto fixed = [&w](double value, int precision, char separator) {
+    w.write_formatted(
+        [=](char* f, char* l) { return put_fixed(f, l, value, precision, separator); });
   };
   auto integer = [&w](std::uint64_t value, char separator) {
     w.write_formatted([=](char* f, char* l) { return put_u64(f, l, value, separator); });
   };
-  fixed(row.timestamp, 3);
-  integer(row.steps, ',');
-  integer(row.episodes, ',');
-  fixed(row.mean_reward, 4);
-  fixed(row.sps, 0);
-  fixed(row.policy_loss, 6);
-  fixed(row.value_loss, 6);
-  fixed(row.entropy, 6);
-  fixed(row.cpu_usage, 2);
-  fixed(row.gpu_usage, 2);
-  integer(row.memory_mb, ',');
-  integer(row.gpu_memory_mb, '\n');
+  auto field = [&](auto value, int precision, char separator) {
+    if constexpr (std::is_same_v<decltype(value), double>) {
+      fixed(value, precision, separator);
+    } else {
+      integer(value, separator);
+    }
+  };
+  constexpr int kColumns = 0
+#define VORLISK_COUNT_(cell, type, kind, arg, hist, csv) VORLISK_IF_CSV(csv)(+1)
+      VORLISK_METRICS(VORLISK_COUNT_);
+#undef VORLISK_COUNT_
+  int column = 0;
+  fixed(row.timestamp, 3, ',');
+#define VORLISK_FIELD_(cell, type, kind, arg, hist, csv)        \
+  VORLISK_IF_CSV(csv)(field(row.cell, VORLISK_CSV_DECIMALS(csv), \
+                            ++column == kColumns ? '\n' : ',');)
+  VORLISK_METRICS(VORLISK_FIELD_)
+#undef VORLISK_FIELD_
 }
 
 CsvLog::CsvLog(const std::string& path) : writer_(create_file(path)) {

@@ -8,27 +8,22 @@
 #include <string_view>
 
 #include "tui/buffered_writer.hpp"
+#include "tui/metric_set.hpp"
 
 namespace vorlisk::tui {
 
+// "timestamp", then every metric with a CSV column, in table order.
 inline constexpr std::string_view kCsvHeader =
-    "timestamp,steps,episodes,mean_reward,sps,policy_loss,value_loss,entropy,cpu_usage,"
-    "gpu_usage,memory_mb,gpu_memory_mb\n";
+#define VORLISK_CSV_NAME_(cell, type, kind, arg, hist, csv) VORLISK_IF_CSV(csv)("," #cell)
+    "timestamp" VORLISK_METRICS(VORLISK_CSV_NAME_) "\n";
+#undef VORLISK_CSV_NAME_
 static_assert(kCsvHeader.size() == 116);
 
 struct CsvRow {
   double timestamp = 0.0;  // seconds since the logger started
-  std::uint64_t steps = 0;
-  std::uint64_t episodes = 0;
-  double mean_reward = 0.0;
-  double sps = 0.0;
-  double policy_loss = 0.0;
-  double value_loss = 0.0;
-  double entropy = 0.0;
-  double cpu_usage = 0.0;
-  double gpu_usage = 0.0;
-  std::uint64_t memory_mb = 0;
-  std::uint64_t gpu_memory_mb = 0;
+#define VORLISK_CSV_FIELD_(cell, type, kind, arg, hist, csv) VORLISK_IF_CSV(csv)(type cell = 0;)
+  VORLISK_METRICS(VORLISK_CSV_FIELD_)
+#undef VORLISK_CSV_FIELD_
 };
 
 // Formats the row field by field straight into the writer's buffer. Fixed-point

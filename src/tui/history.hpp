@@ -5,20 +5,19 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "tui/metric_set.hpp"
 #include "tui/ring_buffer.hpp"
 
 namespace vorlisk::tui {
 
+// One value of every sequence, in the order of the sequences.
 struct HistoryPoint {
-  std::uint64_t steps = 0;
-  double mean_reward = 0.0;
-  double sps = 0.0;
-  double policy_loss = 0.0;
-  double value_loss = 0.0;
-  double cpu_usage = 0.0;
-  double gpu_usage = 0.0;
-  double memory_percent = 0.0;
-  double gpu_memory_percent = 0.0;
+#define VORLISK_POINT_(cell, type, kind, arg, hist, csv) VORLISK_IF_HIST(hist)(type cell = 0;)
+  VORLISK_METRICS(VORLISK_POINT_)
+#undef VORLISK_POINT_
+#define VORLISK_POINT_(name, used, total) double name = 0.0;
+  VORLISK_DERIVED_HISTORY(VORLISK_POINT_)
+#undef VORLISK_POINT_
 };
 
 // used / total * 100 in double precision, or 0.0 while the total is unknown (0).
@@ -41,27 +40,26 @@ class HistoryBuffer {
   std::size_t size() const noexcept { return steps_.size(); }
   std::size_t max_len() const noexcept { return max_len_; }
 
-  const RingBuffer<std::uint64_t>& steps() const noexcept { return steps_; }
-  const RingBuffer<double>& mean_reward() const noexcept { return mean_reward_; }
-  const RingBuffer<double>& sps() const noexcept { return sps_; }
-  const RingBuffer<double>& policy_loss() const noexcept { return policy_loss_; }
-  const RingBuffer<double>& value_loss() const noexcept { return value_loss_; }
-  const RingBuffer<double>& cpu_usage() const noexcept { return cpu_usage_; }
-  const RingBuffer<double>& gpu_usage() const noexcept { return gpu_usage_; }
-  const RingBuffer<double>& memory_percent() const noexcept { return memory_percent_; }
-  const RingBuffer<double>& gpu_memory_percent() const noexcept { return gpu_memory_percent_; }
+#define VORLISK_SEQUENCE_(cell, type, kind, arg, hist, csv) \
+  VORLISK_IF_HIST(hist)(const RingBuffer<type>& cell() const noexcept { return cell##_; })
+  VORLISK_METRICS(VORLISK_SEQUENCE_)
+#undef VORLISK_SEQUENCE_
+#define VORLISK_SEQUENCE_(name, used, total) \
+  const RingBuffer<double>& name() const noexcept { return name##_; }
+  VORLISK_DERIVED_HISTORY(VORLISK_SEQUENCE_)
+#undef VORLISK_SEQUENCE_
 
  private:
-  RingBuffer<std::uint64_t> steps_;
-  RingBuffer<double> mean_reward_;
-  RingBuffer<double> sps_;
-  RingBuffer<double> policy_loss_;
-  RingBuffer<double> value_loss_;
-  RingBuffer<double> cpu_usage_;
-  RingBuffer<double> gpu_usage_;
-  RingBuffer<double> memory_percent_;
-  RingBuffer<double> gpu_memory_percent_;
   std::size_t max_len_;
+  std::size_t capacity_;  // of each ring: at least 1, so that max_len_ 0 keeps the latest point
+
+#define VORLISK_SEQUENCE_(cell, type, kind, arg, hist, csv) \
+  VORLISK_IF_HIST(hist)(RingBuffer<type> cell##_{capacity_};)
+  VORLISK_METRICS(VORLISK_SEQUENCE_)
+#undef VORLISK_SEQUENCE_
+#define VORLISK_SEQUENCE_(name, used, total) RingBuffer<double> name##_{capacity_};
+  VORLISK_DERIVED_HISTORY(VORLISK_SEQUENCE_)
+#undef VORLISK_SEQUENCE_
 };
 
 }  // namespace vorlisk::tui

@@ -89,16 +89,9 @@ Logger::~Logger() {
 
 void Logger::update(const UpdateArgs& a) noexcept {
   MetricsBuffer& m = *shared_.metrics;
-  m.steps.store(a.steps);
-  m.episodes.store(a.episodes);
-  m.mean_reward.store(a.mean_reward);
-  m.sps.store(a.sps);
-  m.policy_loss.store(a.policy_loss);
-  m.value_loss.store(a.value_loss);
-  m.entropy.store(a.entropy);
-  if (a.gpu_usage) m.gpu_usage.store(*a.gpu_usage);
-  if (a.gpu_memory) m.gpu_memory_mb.store(saturating_u64(*a.gpu_memory));
-  if (a.total_gpu_memory) m.total_gpu_memory_mb.store(saturating_u64(*a.total_gpu_memory));
+#define VORLISK_STORE_(cell, type, kind, arg, hist, csv) VORLISK_STORE_ARG(kind, m, cell, a, arg)
+  VORLISK_METRICS(VORLISK_STORE_)
+#undef VORLISK_STORE_
 
   append_history(a);
   write_csv_row(a);
@@ -116,17 +109,15 @@ void Logger::append_history(const UpdateArgs& a) noexcept {
   if (!history || history.poisoned()) return;
 
   const MetricsBuffer& m = *shared_.metrics;
-  history->append(HistoryPoint{
-      .steps = a.steps,
-      .mean_reward = a.mean_reward,
-      .sps = a.sps,
-      .policy_loss = a.policy_loss,
-      .value_loss = a.value_loss,
-      .cpu_usage = m.cpu_usage.load(),
-      .gpu_usage = m.gpu_usage.load(),
-      .memory_percent = usage_percent(m.memory_mb.load(), m.total_memory_mb.load()),
-      .gpu_memory_percent = usage_percent(m.gpu_memory_mb.load(), m.total_gpu_memory_mb.load()),
-  });
+  HistoryPoint point;
+#define VORLISK_POINT_(cell, type, kind, arg, hist, csv) \
+  VORLISK_IF_HIST(hist)(point.cell = VORLISK_LATEST(kind, m, cell, a, arg);)
+  VORLISK_METRICS(VORLISK_POINT_)
+#undef VORLISK_POINT_
+#define VORLISK_POINT_(name, used, total) point.name = usage_percent(m.used.load(), m.total.load());
+  VORLISK_DERIVED_HISTORY(VORLISK_POINT_)
+#undef VORLISK_POINT_
+  history->append(point);
   last_history_step_ = a.steps;
 }
 
@@ -137,20 +128,13 @@ void Logger::write_csv_row(const UpdateArgs& a) noexcept {
   auto nanos = std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count();
   double timestamp = static_cast<double>(nanos / 1'000'000'000) +
                      static_cast<double>(nanos % 1'000'000'000) / 1e9;
-  csv_->try_write_row(CsvRow{
-      .timestamp = timestamp,
-      .steps = a.steps,
-      .episodes = a.episodes,
-      .mean_reward = a.mean_reward,
-      .sps = a.sps,
-      .policy_loss = a.policy_loss,
-      .value_loss = a.value_loss,
-      .entropy = a.entropy,
-      .cpu_usage = m.cpu_usage.load(),
-      .gpu_usage = m.gpu_usage.load(),
-      .memory_mb = m.memory_mb.load(),
-      .gpu_memory_mb = m.gpu_memory_mb.load(),
-  });
+  CsvRow row;
+  row.timestamp = timestamp;
+#define VORLISK_FIELD_(cell, type, kind, arg, hist, csv) \
+  VORLISK_IF_CSV(csv)(row.cell = VORLISK_LATEST(kind, m, cell, a, arg);)
+  VORLISK_METRICS(VORLISK_FIELD_)
+#undef VORLISK_FIELD_
+  csv_->try_write_row(row);
 }
 
 void Logger::stop_threads() noexcept {

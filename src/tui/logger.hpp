@@ -27,18 +27,13 @@ struct LoggerOptions {
   monitor::Sources monitor_sources;
 };
 
+// update()'s arguments. Those received IF_GIVEN (gpu_usage, gpu_memory and
+// total_gpu_memory, in MiB for the last two) leave their cells as they are when
+// absent.
 struct UpdateArgs {
-  std::uint64_t steps = 0;
-  std::uint64_t episodes = 0;
-  double mean_reward = 0.0;
-  double sps = 0.0;
-  double policy_loss = 0.0;
-  double value_loss = 0.0;
-  double entropy = 0.0;
-  // Absent values leave their cells as they are.
-  std::optional<double> gpu_usage = std::nullopt;
-  std::optional<double> gpu_memory = std::nullopt;        // MiB, stored saturated to u64
-  std::optional<double> total_gpu_memory = std::nullopt;  // MiB, stored saturated to u64
+#define VORLISK_ARG_(cell, type, kind, arg, hist, csv) VORLISK_ARG_MEMBER(kind, type, arg)
+  VORLISK_METRICS(VORLISK_ARG_)
+#undef VORLISK_ARG_
 };
 
 class Logger {

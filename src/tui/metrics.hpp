@@ -9,6 +9,9 @@
 #include <atomic>
 #include <bit>
 #include <cstdint>
+#include <type_traits>
+
+#include "tui/metric_set.hpp"
 
 namespace vorlisk::tui {
 
@@ -36,20 +39,13 @@ class F64Cell {
 
 static_assert(std::atomic<std::uint64_t>::is_always_lock_free);
 
+template <class T>
+using CellOf = std::conditional_t<std::is_same_v<T, double>, F64Cell, U64Cell>;
+
 struct MetricsBuffer {
-  U64Cell steps;
-  U64Cell episodes;
-  F64Cell mean_reward;
-  F64Cell sps;
-  F64Cell policy_loss;
-  F64Cell value_loss;
-  F64Cell entropy;
-  F64Cell cpu_usage;            // percent, whole machine
-  F64Cell gpu_usage;            // percent
-  U64Cell memory_mb;            // RAM in use, MiB
-  U64Cell gpu_memory_mb;        // GPU memory in use, MiB
-  U64Cell total_memory_mb;      // MiB
-  U64Cell total_gpu_memory_mb;  // MiB
+#define VORLISK_CELL_(cell, type, ...) CellOf<type> cell;
+  VORLISK_METRICS(VORLISK_CELL_)
+#undef VORLISK_CELL_
 };
 
 // Truncates toward zero, saturating: negative values and NaN give 0, values
@@ -58,6 +54,16 @@ constexpr std::uint64_t saturating_u64(double value) noexcept {
   if (!(value > 0.0)) return 0;
   if (value >= 18446744073709551616.0) return UINT64_MAX;  // 2^64
   return static_cast<std::uint64_t>(value);
+}
+
+// A float argument as a cell of type T holds it.
+template <class T>
+constexpr T from_float(double value) noexcept {
+  if constexpr (std::is_same_v<T, double>) {
+    return value;
+  } else {
+    return saturating_u64(value);
+  }
 }
 
 }  // namespace vorlisk::tui

@@ -1,0 +1,140 @@
+// Number formatting, chart axes and the footer, shared by the views.
+#include "tui/views/common.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+#include "tui/term/widgets/paragraph.hpp"
+#include "tui/views/views.hpp"
+
+namespace vorlisk::tui::views {
+
+StackText& StackText::text(std::string_view s) noexcept {
+  std::size_t n = std::min(s.size(), kCapacity - size_);
+  std::memcpy(data_ + size_, s.data(), n);
+  size_ += n;
+  return *this;
+}
+
+StackText& StackText::grouped(std::uint64_t n) noexcept {
+  char digits[20];
+  char* end = std::to_chars(digits, digits + sizeof digits, n).ptr;
+  std::size_t count = static_cast<std::size_t>(end - digits);
+  for (std::size_t i = 0; i < count; ++i) {
+    // A separator before every digit whose position from the right is a
+    // positive multiple of three.
+    std::size_t from_right = count - 1 - i;
+    if (i > 0 && from_right % 3 == 2) text(",");
+    text({digits + i, 1});
+  }
+  return *this;
+}
+
+StackText& StackText::fixed(double value, int decimals) noexcept {
+  if (std::isnan(value)) return text("NaN");
+  if (std::isinf(value)) return text(value < 0 ? "-inf" : "inf");
+  // The longest finite value: a sign, 309 digits, a point and the decimals.
+  char digits[330];
+  auto [end, ec] =
+      std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed, decimals);
+  if (ec != std::errc()) return *this;
+  return text({digits, static_cast<std::size_t>(end - digits)});
+}
+
+StackText& StackText::right_align(std::size_t start, std::size_t width) noexcept {
+  std::size_t length = size_ - start;
+  if (length >= width) return *this;
+  std::size_t pad = std::min(width - length, kCapacity - size_);
+  std::memmove(data_ + start + pad, data_ + start, length);
+  std::memset(data_ + start, ' ', pad);
+  size_ += pad;
+  return *this;
+}
+
+term::Color load_color(double percent, term::Color base) noexcept {
+  if (percent > 80.0) return term::Color::Red;
+  if (percent > 60.0) return term::Color::Yellow;
+  return base;
+}
+
+std::uint64_t bar_height(double percent) noexcept {
+  if (!(percent > 0.0)) return 0;
+  if (percent >= 100.0) return 100;
+  return static_cast<std::uint64_t>(percent);
+}
+
+void render_footer(term::Frame& frame, term::Rect area, std::string_view text) noexcept {
+  const term::Span span{text, {}};
+  const term::Line lines[] = {{{&span, 1}}};
+  term::Paragraph paragraph;
+  paragraph.lines = lines;
+  paragraph.style = term::fg(term::Color::DarkGray);
+  paragraph.block = term::Block();
+  paragraph.render(area, frame.buffer);
+}
+
+std::string format_number(std::uint64_t n) {
+  StackText text;
+  return std::string(text.grouped(n).view());
+}
+
+namespace {
+
+// Step counts: 2.5M, 1.5K, or a whole number. The tests are >=, so 999 999 reads
+// 1000.0K, and NaN fails both and is written whole.
+std::string step_label(double v) {
+  StackText text;
+  if (v >= 1'000'000.0) {
+    text.fixed(v / 1'000'000.0, 1).text("M");
+  } else if (v >= 1000.0) {
+    text.fixed(v / 1000.0, 1).text("K");
+  } else {
+    text.fixed(v, 0);
+  }
+  return std::string(text.view());
+}
+
+std::string value_label(double v) {
+  StackText text;
+  return std::string(text.fixed(v, 2).view());
+}
+
+// An axis line in dark gray with three labels: the lower end, the middle, the upper end.
+term::Axis axis(double lower, double upper, std::string (*label)(double)) {
+  term::Axis a;
+  a.style = term::fg(term::Color::DarkGray);
+  a.bounds[0] = lower;
+  a.bounds[1] = upper;
+  a.labels.reserve(3);
+  a.labels.push_back(label(lower));
+  a.labels.push_back(label((lower + upper) * 0.5));
+  a.labels.push_back(label(upper));
+  return a;
+}
+
+// A value axis: its title in dark gray.
+term::Axis titled_axis(std::string_view title, term::Axis a) {
+  a.title = std::string(title);
+  a.title_style = term::fg(term::Color::DarkGray);
+  return a;
+}
+
+// The percentage axis's fixed labels.
+std::string percent_label(double v) {
+  StackText text;
+  return std::string(text.fixed(v, 0).view());
+}
+
+}  // namespace
+
+term::Axis create_x_axis(double lower, double upper) { return axis(lower, upper, step_label); }
+
+term::Axis create_y_axis(std::string_view title, std::pair<double, double> bounds) {
+  return titled_axis(title, axis(bounds.first, bounds.second, value_label));
+}
+
+term::Axis create_percentage_y_axis() { return titled_axis("%", axis(0.0, 100.0, percent_label)); }
+
+}  // namespace vorlisk::tui::views

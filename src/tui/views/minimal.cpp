@@ -1,0 +1,32 @@
+// The minimal view: one bordered status line with the headline figures.
+#include "tui/term/widgets/paragraph.hpp"
+#include "tui/views/common.hpp"
+#include "tui/views/views.hpp"
+
+namespace vorlisk::tui::views {
+
+void render_minimal(term::Frame& frame, const SharedState& state) {
+  const MetricsBuffer& m = *state.metrics;
+  // Fields are right-aligned and never cut, so a long figure pushes the rest of
+  // the line to the right.
+  StackText line;
+  std::size_t field = line.text(" Steps: ").size();
+  line.grouped(m.steps.load()).right_align(field, 12);
+  field = line.text(" │ Episodes: ").size();
+  line.grouped(m.episodes.load()).right_align(field, 8);
+  field = line.text(" │ Reward: ").size();
+  line.fixed(m.mean_reward.load(), 2).right_align(field, 10);
+  field = line.text(" │ SPS: ").size();
+  line.fixed(m.sps.load(), 0).right_align(field, 12);
+  line.text(" │ [q]uit [p]ause [m]ode ");
+
+  const term::Span span{line.view(), {}};
+  const term::Line lines[] = {{{&span, 1}}};
+  term::Paragraph paragraph;
+  paragraph.lines = lines;
+  paragraph.style = term::fg(term::Color::Cyan);
+  paragraph.block = titled(" Vorlisk ");
+  paragraph.render(frame.area(), frame.buffer);
+}
+
+}  // namespace vorlisk::tui::views
