@@ -5,7 +5,10 @@
 // as ANSI sequences (cursor moves where cells are not adjacent, SGR attributes only
 // when they change: 256-colour palette indices for the sixteen colours, the default
 // colour for Color::Reset), hides the cursor, and sends it all with one write and one
-// flush. Writing goes through Output, so tests capture it.
+// flush; a frame equal to the last one writes nothing at all. Each frame leaves the
+// terminal in the default attributes. The buffers and the output text are reused, so
+// once they have grown to the screen's size a frame allocates nothing. Writing goes
+// through Output, so tests capture it.
 #pragma once
 
 #include <cstdint>
@@ -40,8 +43,9 @@ class Terminal {
   // Shows the cursor again if a frame hid it; errors are ignored here.
   ~Terminal();
 
-  // Draws one frame of `size`. When the size differs from the last frame's, the
-  // buffers are resized and the screen is cleared first, so every cell is written.
+  // Draws one frame of `size`. When the size differs from the last frame's (and at
+  // the first frame, or after a failed write), the screen is cleared first and every
+  // cell that is not blank is written.
   // `view` is called as view(Frame&). Throws std::system_error when writing fails,
   // and lets an exception from `view` pass (nothing is written then).
   template <class View>
@@ -69,14 +73,15 @@ class Terminal {
   std::string bytes_;  // reused between frames
 };
 
-// The ANSI text of the cells of `next` that differ from `previous` (same area), as
-// appended to `out`: what Terminal::draw writes, without the cursor hiding. Exposed for
-// tests and the capture tool.
+// The ANSI text of the cells of `next` that differ from `previous`, as appended to
+// `out`: what Terminal::draw writes, without the cursor hiding and the clearing. A
+// `previous` of another area counts as a blank screen. Exposed for tests and the
+// capture tool.
 void render_diff(const Buffer& previous, const Buffer& next, ColorMode colors, std::string& out);
 
 // `buffer` as rows of text with SGR attributes (no cursor moves), each row ending with
-// an attribute reset and a line feed: how the capture tool prints a view. With
-// ColorMode::NoColor only modifiers such as bold are written.
+// an attribute reset (when attributes were set) and a line feed: how the capture tool
+// prints a view. With ColorMode::NoColor only modifiers such as bold are written.
 void render_full(const Buffer& buffer, ColorMode colors, std::string& out);
 
 }  // namespace vorlisk::tui::term
