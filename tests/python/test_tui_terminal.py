@@ -44,7 +44,7 @@ def train(seconds):
 class Terminal:
     """A script running on a pseudo-terminal of the given size."""
 
-    def __init__(self, script, columns=80, lines=24, controlling=True, mode="minimal",
+    def __init__(self, script, columns=160, lines=40, controlling=True, mode="minimal",
                  interval=50, stdout=None):
         self.master, self.slave = os.openpty()
         self.resize(columns, lines)
@@ -177,10 +177,10 @@ def test_every_way_out_gives_the_terminal_back(terminals, how, status, last_word
 def test_a_resized_terminal_gets_a_frame_of_the_new_size(terminals):
     term = terminals("train(TIMEOUT)\n".replace("TIMEOUT", str(TIMEOUT)), mode="dashboard")
     term.wait_for_text(DASHBOARD)
-    term.resize(100, 30)
-    term.wait_for(lambda: DASHBOARD in term.text() and term.screen.display[29].strip()
-                  and max(len(row.rstrip()) for row in term.screen.display) == 100,
-                  "frame of 100 by 30")
+    term.resize(200, 50)  # larger: no stale frame reaches the last row or column
+    term.wait_for(lambda: DASHBOARD in term.text() and term.screen.display[49].strip()
+                  and max(len(row.rstrip()) for row in term.screen.display) == 200,
+                  "frame of 200 by 50")
     term.press(b"q")
     assert term.finish() == 0
     term.assert_restored()
