@@ -222,18 +222,19 @@ TEST_P(LoopExit, GivesTheTerminalBack) {
   }
 }
 
+std::string exit_name(const ::testing::TestParamInfo<Exit>& info) {
+  constexpr const char* kNames[] = {"Close",     "Quit",       "QuitWhilePaused", "PollFails",
+                                    "ReadFails", "ViewThrows", "DrawFails",       "SizeFails",
+                                    "AltScreenFails", "RestoreFails"};
+  return kNames[static_cast<int>(info.param)];
+}
+
 INSTANTIATE_TEST_SUITE_P(Loop, LoopExit,
                          ::testing::Values(Exit::Close, Exit::Quit, Exit::QuitWhilePaused,
                                            Exit::PollFails, Exit::ReadFails, Exit::ViewThrows,
                                            Exit::DrawFails, Exit::SizeFails, Exit::AltScreenFails,
                                            Exit::RestoreFails),
-                         [](const auto& info) {
-                           constexpr const char* kNames[] = {
-                               "Close",     "Quit",      "QuitWhilePaused", "PollFails",
-                               "ReadFails", "ViewThrows", "DrawFails",      "SizeFails",
-                               "AltScreenFails", "RestoreFails"};
-                           return std::string(kNames[static_cast<int>(info.param)]);
-                         });
+                         exit_name);
 
 TEST_F(Loop, ViewFailureHoldingTheHistoryPoisonsIt) {
   input.script = {Poll{"x", 150}};
