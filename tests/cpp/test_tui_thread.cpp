@@ -11,7 +11,9 @@
 #include <system_error>
 #include <vector>
 
+#include "tui/logger.hpp"
 #include "tui/tui_thread.hpp"
+#include "tui_test_support.hpp"
 
 namespace vorlisk::tui {
 namespace {
@@ -254,6 +256,26 @@ TEST_F(Loop, NoTerminalTouchesNothing) {
   EXPECT_THROW(run(100, timeouts(20)), std::system_error);
   EXPECT_EQ(output.text, "");
   EXPECT_EQ(raw_mode.disables, 0);
+}
+
+// What the exit handler runs: an open logger is closed (its CSV buffer reaches the
+// file), a destroyed one is no longer known.
+TEST(OpenLoggers, AreClosedOnRequestAndForgottenWhenDestroyed) {
+  testing::MemFile file;
+  int fd = file.writer_fd();
+  std::string path = "/proc/self/fd/" + std::to_string(fd);
+  {
+    LoggerOptions options;
+    options.csv_path = path;
+    options.monitor_sources = testing::fake_sources();
+    Logger logger(std::move(options));
+    logger.update({.steps = 7});
+    ASSERT_EQ(file.size(), 0u);
+    close_open_loggers();
+    EXPECT_NE(file.contents().find("\n0."), std::string::npos);  // the row after the header
+  }
+  close_open_loggers();  // the destroyed logger is not touched
+  ::close(fd);
 }
 
 }  // namespace
