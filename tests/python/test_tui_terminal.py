@@ -86,6 +86,16 @@ class Terminal:
     def wait_for_text(self, text):
         self.wait_for(lambda: text in self.text(), repr(text))
 
+    def wait_for_quiet(self, seconds):
+        """Waits until nothing has arrived for `seconds`."""
+        end = time.monotonic() + TIMEOUT
+        while True:
+            length = len(self.raw)
+            self.pump(seconds)
+            if len(self.raw) == length:
+                return
+            assert time.monotonic() < end, "the output never stopped"
+
     def press(self, key):
         os.write(self.master, key)
 
@@ -148,7 +158,7 @@ def test_pause_freezes_the_display_and_resumes_it(terminals):
     term = terminals("train(TIMEOUT)\n".replace("TIMEOUT", str(TIMEOUT)))
     term.wait_for_text(MINIMAL)
     term.press(b"p")
-    term.pump(0.3)  # frames drawn before the key arrived
+    term.wait_for_quiet(0.3)  # frames may be drawn until the key has been read
     frozen, length = term.text(), len(term.raw)
     term.pump(0.5)  # ten frame intervals while the steps keep growing
     assert len(term.raw) == length and term.text() == frozen
