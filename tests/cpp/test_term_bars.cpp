@@ -40,14 +40,6 @@ TEST(Gauge, CustomLabelIsCutToTheInnerWidthAndPercentStopsAtAHundred) {
   }
 }
 
-TEST(Gauge, WithoutGaugeColourTheBarIsReversed) {
-  Buffer buffer = blank(4, 1);
-  Gauge{.percent = 50}.render(buffer.area(), buffer);
-  EXPECT_EQ(buffer.row_text(0), "50% ");
-  EXPECT_EQ(buffer.at(1, 0).modifier, Modifier::Reversed);
-  EXPECT_EQ(buffer.at(2, 0).modifier, Modifier::None);
-}
-
 TEST(Sparkline, BarHeightsInEighthsOfTheInnerHeightClampedAtMax) {
   const std::vector<std::uint64_t> data{0, 25, 50, 100, 200, 7};
   Buffer buffer = blank(7, 4);

@@ -68,14 +68,6 @@ INSTANTIATE_TEST_SUITE_P(
         SplitCase{"SinglePart", 9, {C::length(3)}, {9}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(Split, ExtraOutputRectanglesAreEmptyAtTheEnd) {
-  const std::array<Constraint, 1> constraints{C::min(0)};
-  std::array<Rect, 2> out{};
-  split(Rect{0, 0, 10, 4}, Direction::Horizontal, constraints, out);
-  EXPECT_EQ(out[0], (Rect{0, 0, 10, 4}));
-  EXPECT_EQ(out[1], (Rect{10, 0, 0, 4}));
-}
-
 TEST(Split, NeverRunsPastTheLastCoordinate) {
   auto parts = split(Rect{65530, 0, 20, 1}, Direction::Horizontal, std::array{C::length(4), C::min(0)});
   EXPECT_EQ(parts[0], (Rect{65530, 0, 4, 1}));

@@ -57,29 +57,12 @@ TEST(Buffer, StyleWithoutColourKeepsWhatIsBeneath) {
   EXPECT_EQ(laid.modifier, Modifier::Italic);
 }
 
-TEST(Buffer, ResizeBlanksEveryCell) {
-  Buffer buffer = blank(4, 2);
-  buffer.set_string(0, 0, "abcd", fg(Color::Red));
-  buffer.resize(Rect{0, 0, 2, 3});
-  EXPECT_EQ(rows(buffer), (Rows{"  ", "  ", "  "}));
-  EXPECT_EQ(buffer.at(0, 0), Cell{});
-}
-
 TEST(Block, DrawsFourBordersAndCutsTheTitleBeforeTheCorner) {
   Buffer buffer = blank(9, 4);
   Block{.title = " Title "}.render(Rect{0, 0, 9, 3}, buffer);
   Block{.title = " Much longer "}.render(Rect{1, 3, 6, 5}, buffer);  // leaves the buffer
   EXPECT_EQ(rows(buffer), (Rows{"┌ Title ┐", "│       │", "└───────┘", " ┌ Muc┐  "}));
   EXPECT_EQ(Block::inner(Rect{0, 0, 9, 3}), (Rect{1, 1, 7, 1}));
-}
-
-TEST(Block, TitleStyleIsLaidOverTheBorderStyle) {
-  Buffer buffer = blank(5, 2);
-  Block{.title = "T", .border_style = fg(Color::Gray).bold(), .title_style = fg(Color::Red)}.render(
-      buffer.area(), buffer);
-  EXPECT_EQ(buffer.at(1, 0).fg, Color::Red);
-  EXPECT_EQ(buffer.at(1, 0).modifier, Modifier::Bold);
-  EXPECT_EQ(buffer.at(2, 0).fg, Color::Gray);
 }
 
 TEST(Block, TinyAreasStayInside) {

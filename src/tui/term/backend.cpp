@@ -2,6 +2,8 @@
 
 #include <charconv>
 #include <cstdlib>
+#include <cstring>
+#include <type_traits>
 
 namespace vorlisk::tui::term {
 
@@ -58,6 +60,15 @@ void change_pen(Pen& pen, const Cell& cell, ColorMode colors, std::string& out) 
   pen = want;
 }
 
+// Whether row y of two buffers of one area holds the same cells, in one memcmp: Cell's
+// operator== compares every member in full and cells have no padding, so equal cells
+// are equal bytes. Most rows of a frame are unchanged.
+static_assert(std::has_unique_object_representations_v<Cell>);
+bool same_row(const Buffer& a, const Buffer& b, std::uint16_t y) noexcept {
+  const Rect area = a.area();
+  return std::memcmp(&a.at(area.x, y), &b.at(area.x, y), sizeof(Cell) * area.width) == 0;
+}
+
 void reset_pen(const Pen& pen, std::string& out) {
   if (pen != Pen{}) out += "\x1b[0m";
 }
@@ -79,6 +90,7 @@ void render_diff(const Buffer& previous, const Buffer& next, ColorMode colors, s
   Pen pen;  // each diff leaves the terminal with the default attributes
   std::uint32_t cursor_x = UINT32_MAX, cursor_y = UINT32_MAX;  // unknown at first
   for (std::uint16_t y = area.top(); y < area.bottom(); ++y) {
+    if (comparable && area.width > 0 && same_row(previous, next, y)) continue;
     for (std::uint16_t x = area.left(); x < area.right(); ++x) {
       const Cell& cell = next.at(x, y);
       if (cell == (comparable ? previous.at(x, y) : kBlank)) continue;

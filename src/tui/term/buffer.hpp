@@ -22,7 +22,9 @@ struct Cell {
   Modifier modifier = Modifier::None;
 
   std::string_view symbol() const noexcept { return {bytes.data(), length}; }
-  // Takes the first code point of `symbol` (a space when it is empty).
+  // Takes the first code point of `symbol` (a space when it is empty). Control
+  // characters become a space and malformed UTF-8 becomes U+FFFD, so no text can
+  // reach the terminal as a control sequence.
   void set_symbol(std::string_view symbol) noexcept;
   void set_char(char c) noexcept { bytes = {c, 0, 0, 0}; length = 1; }
   void set_style(const Style& style) noexcept;

@@ -33,4 +33,11 @@ void Block::render(Rect area, Buffer& buffer) const noexcept {
   }
 }
 
+Rect render_block(Rect area, const Style& style, const std::optional<Block>& block, Buffer& buffer) noexcept {
+  buffer.set_style(area, style);
+  if (!block) return area.intersection(buffer.area());
+  block->render(area, buffer);
+  return Block::inner(area).intersection(buffer.area());
+}
+
 }  // namespace vorlisk::tui::term

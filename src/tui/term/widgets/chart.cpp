@@ -34,8 +34,25 @@ struct Range {
   double lower, upper;
   bool empty() const noexcept { return !(upper >= lower) || !std::isfinite(upper - lower); }
   bool contains(double v) const noexcept { return v >= lower && v <= upper; }
-  // Where `v` (within the range) falls between 0 and 1; the middle for a range of one value.
-  double fraction(double v) const noexcept { return upper > lower ? (v - lower) / (upper - lower) : 0.5; }
+};
+
+// Maps coordinates of a range onto dots 0..dots-1, rounded to the nearest dot: from
+// `origin` in the direction of `scale`'s sign, or all onto the middle dot for a range
+// of one value.
+class DotScale {
+ public:
+  DotScale(double origin, double extent, int dots) noexcept
+      : origin_(origin),
+        scale_(extent != 0.0 ? (dots - 1) / extent : 0.0),
+        offset_(extent != 0.0 ? 0.0 : (dots - 1) * 0.5),
+        last_(dots - 1) {}
+  // Clamped first, as clipping may leave a point a rounding error outside the range.
+  int operator()(double v) const noexcept {
+    return static_cast<int>(std::clamp((v - origin_) * scale_ + offset_, 0.0, last_) + 0.5);
+  }
+
+ private:
+  double origin_, scale_, offset_, last_;
 };
 
 // Cuts segment a-b to the rectangle of the two ranges (Liang-Barsky). False when
@@ -69,33 +86,36 @@ bool clip(Point& a, Point& b, const Range& x, const Range& y) noexcept {
 class Dots {
  public:
   Dots(Buffer& buffer, Rect plot, Rect hidden, Range x, Range y) noexcept
-      : buffer_(buffer), plot_(plot), hidden_(hidden), x_(x), y_(y) {}
+      : buffer_(buffer),
+        plot_(plot),
+        hidden_(hidden),
+        x_(x),
+        y_(y),
+        column_(x.lower, x.upper - x.lower, plot.width * 2),
+        row_(y.upper, y.lower - y.upper, plot.height * 4) {}
 
   void draw(const Dataset& dataset) noexcept {
     const Point* previous = nullptr;
+    bool previous_inside = false;
     for (const Point& p : dataset.data) {
       const bool finite = std::isfinite(p.x) && std::isfinite(p.y);
+      const bool inside = finite && x_.contains(p.x) && y_.contains(p.y);
       if (finite && previous) {
         Point a = *previous, b = p;
-        if (clip(a, b, x_, y_)) line(a, b, dataset.style);
-      } else if (finite && x_.contains(p.x) && y_.contains(p.y)) {
+        if ((inside && previous_inside) || clip(a, b, x_, y_)) line(a, b, dataset.style);
+      } else if (inside) {
         line(p, p, dataset.style);
       }
       previous = finite ? &p : nullptr;
+      previous_inside = inside;
     }
   }
 
  private:
-  int column(double x) const noexcept { return to_dot(x_.fraction(x), plot_.width * 2); }
-  int row(double y) const noexcept { return to_dot(1.0 - y_.fraction(y), plot_.height * 4); }
-  static int to_dot(double fraction, int dots) noexcept {
-    return std::clamp(static_cast<int>(std::lround(fraction * (dots - 1))), 0, dots - 1);
-  }
-
   // Bresenham's line between the dots of two points inside the bounds.
   void line(Point a, Point b, const Style& style) noexcept {
-    int x0 = column(a.x), y0 = row(a.y);
-    const int x1 = column(b.x), y1 = row(b.y);
+    int x0 = column_(a.x), y0 = row_(a.y);
+    const int x1 = column_(b.x), y1 = row_(b.y);
     const int dx = std::abs(x1 - x0), dy = -std::abs(y1 - y0);
     const int sx = x0 < x1 ? 1 : -1, sy = y0 < y1 ? 1 : -1;
     for (int err = dx + dy;;) {
@@ -119,6 +139,7 @@ class Dots {
   Buffer& buffer_;
   Rect plot_, hidden_;
   Range x_, y_;
+  DotScale column_, row_;
 };
 
 std::uint16_t widest(const std::vector<std::string>& labels) noexcept {
@@ -169,13 +190,7 @@ void draw_x_labels(const Axis& axis, Rect plot, std::uint16_t y, Buffer& buffer)
 }  // namespace
 
 void Chart::render(Rect area, Buffer& buffer) const {
-  buffer.set_style(area, style);
-  Rect inner = area;
-  if (block) {
-    block->render(area, buffer);
-    inner = Block::inner(area);
-  }
-  inner = inner.intersection(buffer.area());
+  const Rect inner = render_block(area, style, block, buffer);
 
   // Rows from the top: the y title, the plot, the x axis, the x labels; columns from
   // the left: the y labels, the y axis, the plot.

@@ -8,13 +8,7 @@
 namespace vorlisk::tui::term {
 
 void Gauge::render(Rect area, Buffer& buffer) const noexcept {
-  buffer.set_style(area, style);
-  Rect inner = area;
-  if (block) {
-    block->render(area, buffer);
-    inner = Block::inner(area);
-  }
-  inner = inner.intersection(buffer.area());
+  const Rect inner = render_block(area, style, block, buffer);
   if (inner.empty()) return;
 
   // The bar is the gauge colour as background; text on it takes the gauge's

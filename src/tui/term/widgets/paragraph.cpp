@@ -3,12 +3,7 @@
 namespace vorlisk::tui::term {
 
 void Paragraph::render(Rect area, Buffer& buffer) const noexcept {
-  buffer.set_style(area, style);
-  Rect inner = area;
-  if (block) {
-    block->render(area, buffer);
-    inner = Block::inner(area);
-  }
+  const Rect inner = render_block(area, style, block, buffer);
   if (inner.empty()) return;
 
   std::uint16_t y = inner.top();

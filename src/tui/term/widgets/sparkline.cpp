@@ -12,13 +12,7 @@ constexpr const char* kBars[9] = {" ", "▁", "▂", "▃", "▄", "▅", "▆",
 }  // namespace
 
 void Sparkline::render(Rect area, Buffer& buffer) const noexcept {
-  buffer.set_style(area, style);
-  Rect inner = area;
-  if (block) {
-    block->render(area, buffer);
-    inner = Block::inner(area);
-  }
-  inner = inner.intersection(buffer.area());
+  const Rect inner = render_block(area, style, block, buffer);
   if (inner.empty()) return;
 
   const std::uint64_t top = max != 0 ? max : data.empty() ? 0 : *std::max_element(data.begin(), data.end());
