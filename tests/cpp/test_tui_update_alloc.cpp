@@ -1,12 +1,10 @@
-// update() sits in the training loop and must never allocate. Every operator new
-// of the calling thread is counted while a test says so.
+// update() sits in the training loop and must never allocate.
 #include <gtest/gtest.h>
 
 #include <array>
-#include <cstdlib>
 #include <vector>
-#include <new>
 
+#include "alloc_counter.hpp"
 #include "tui/logger.hpp"
 #include "tui/term/backend.hpp"
 #include "tui/term/widgets/chart.hpp"
@@ -14,24 +12,6 @@
 #include "tui/term/widgets/paragraph.hpp"
 #include "tui/term/widgets/sparkline.hpp"
 #include "tui_test_support.hpp"
-
-namespace {
-thread_local bool counting = false;
-thread_local long allocations = 0;
-
-void* allocate(std::size_t size) {
-  if (counting) ++allocations;
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-  throw std::bad_alloc();
-}
-}  // namespace
-
-void* operator new(std::size_t size) { return allocate(size); }
-void* operator new[](std::size_t size) { return allocate(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
 namespace vorlisk::tui {
 namespace {
@@ -44,7 +24,7 @@ TEST(LoggerUpdate, AllocatesNothingWhateverItDoes) {
   options.monitor_sources = testing::fake_sources();
   Logger logger(std::move(options));
 
-  counting = true;
+  vorlisk::testing::CountAllocations allocations;
   // Enough rows to fill and flush the CSV buffer many times and to wrap the
   // histories, with every optional figure present.
   for (std::uint64_t i = 0; i < 5000; ++i) {
@@ -52,19 +32,18 @@ TEST(LoggerUpdate, AllocatesNothingWhateverItDoes) {
                    .policy_loss = 0.1, .gpu_usage = 50.0, .gpu_memory = 1e30,
                    .total_gpu_memory = 2.0});
   }
-  counting = false;
-  EXPECT_EQ(allocations, 0);
+  EXPECT_EQ(allocations.count(), 0);
   EXPECT_EQ(logger.shared().history->lock()->size(), 4u);
 }
 
 TEST(LoggerUpdate, TheCounterSeesAllocations) {
   static int* volatile kept;  // volatile: the allocation cannot be optimised away
-  counting = true;
-  kept = new int(1);
-  counting = false;
+  {
+    vorlisk::testing::CountAllocations allocations;
+    kept = new int(1);
+    EXPECT_EQ(allocations.count(), 1);
+  }
   delete kept;
-  EXPECT_EQ(allocations, 1);
-  allocations = 0;
 }
 
 class NullOutput : public term::Output {
@@ -102,11 +81,9 @@ TEST(TerminalFrame, AllocatesNothingOnceWarm) {
   };
   terminal.draw(Size{120, 40}, frame(0));
   terminal.draw(Size{120, 40}, frame(100));
-  counting = true;
+  vorlisk::testing::CountAllocations allocations;
   for (std::uint16_t i = 0; i < 50; ++i) terminal.draw(Size{120, 40}, frame(i));
-  counting = false;
-  EXPECT_EQ(allocations, 0);
-  allocations = 0;
+  EXPECT_EQ(allocations.count(), 0);
 }
 
 }  // namespace

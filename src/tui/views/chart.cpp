@@ -50,17 +50,6 @@ constexpr ChartCell kGpu{" GPU % ", " GPU % ", {{{"GPU", Color::Green, &HistoryB
 constexpr ChartCell kVram{" VRAM % ", " VRAM % ",
                           {{{"VRAM", Color::Magenta, &HistoryBuffer::gpu_memory_percent}}}, 1, {}};
 
-// The smallest and largest of some values; NaN is skipped.
-struct Range {
-  double lo = INFINITY;
-  double hi = -INFINITY;
-  void add(double v) noexcept {
-    lo = std::fmin(lo, v);
-    hi = std::fmax(hi, v);
-  }
-  bool empty() const noexcept { return lo > hi; }
-};
-
 // (steps[i], values[i]) for every index both sequences have, oldest first.
 std::vector<term::Point> plot_points(const RingBuffer<std::uint64_t>& steps,
                                      const RingBuffer<double>& values) {
@@ -94,57 +83,55 @@ void render_cell(term::Frame& frame, Rect area, const SharedState& state, const 
 
   std::array<std::vector<term::Point>, 2> points;
   std::array<term::Dataset, 2> datasets;
-  Range x, y;
   for (std::size_t i = 0; i < cell.series_count; ++i) {
     const Series& s = cell.series[i];
     points[i] = plot_points(steps, ((*history).*s.values)());
-    for (const term::Point& p : points[i]) {
-      x.add(p.x);
-      y.add(p.y);
-    }
     datasets[i] = {s.name, points[i], term::fg(s.color)};
   }
-
-  // Steps are never NaN, so an empty x range means there are no points at all.
-  double x_lo = x.empty() ? 0.0 : x.lo;
-  double x_hi = x.empty() ? 1.0 : std::fmax(x.hi, x_lo + 1.0);
-  term::Axis y_axis;
-  if (cell.y_title.empty()) {
-    y_axis = create_percentage_y_axis();  // values outside 0-100 are clipped, not clamped
-  } else if (y.empty()) {
-    // No points, or only NaN ones: nothing to fit.
-    y_axis = create_y_axis(cell.y_title, {0.0, 1.0});
-  } else {
-    double margin = std::fmax(y.hi - y.lo, 0.001) * 0.05;
-    y_axis = create_y_axis(cell.y_title, {y.lo - margin, y.hi + margin});
-  }
+  ChartBounds bounds = chart_bounds({points.data(), cell.series_count});
 
   term::Chart chart;
   chart.datasets = {datasets.data(), cell.series_count};
-  chart.x_axis = create_x_axis(x_lo, x_hi);
-  chart.y_axis = std::move(y_axis);
+  chart.x_axis = create_x_axis(bounds.x.first, bounds.x.second);
+  // The percentage charts keep 0-100 whatever their values: those outside are
+  // clipped, not clamped.
+  chart.y_axis = cell.y_title.empty() ? create_percentage_y_axis()
+                                      : create_y_axis(cell.y_title, bounds.y);
   chart.block = titled(cell.title);
   chart.render(area, frame.buffer);
 }
 
 }  // namespace
 
+ChartBounds chart_bounds(std::span<const std::vector<term::Point>> series) noexcept {
+  double x_lo = INFINITY, x_hi = -INFINITY, y_lo = INFINITY, y_hi = -INFINITY;
+  for (const std::vector<term::Point>& points : series) {
+    for (const term::Point& p : points) {
+      x_lo = std::fmin(x_lo, p.x);  // fmin and fmax skip NaN
+      x_hi = std::fmax(x_hi, p.x);
+      y_lo = std::fmin(y_lo, p.y);
+      y_hi = std::fmax(y_hi, p.y);
+    }
+  }
+  ChartBounds b{{0.0, 1.0}, {0.0, 1.0}};
+  if (x_lo <= x_hi) b.x = {x_lo, std::fmax(x_hi, x_lo + 1.0)};  // at least one step wide
+  // A margin of 5 % on each side, of at least 0.00005. With no value to fit
+  // (no points, or only NaN ones), the default range stays.
+  if (y_lo <= y_hi) {
+    double margin = std::fmax(y_hi - y_lo, 0.001) * 0.05;
+    b.y = {y_lo - margin, y_hi + margin};
+  }
+  return b;
+}
+
 void render_chart_grid(term::Frame& frame, Rect area, const SharedState& state) {
   const bool gpu = state.metrics->total_gpu_memory_mb.load() != 0;
-  constexpr std::array<Constraint, 2> kHalves = {Constraint::percentage(50),
-                                                 Constraint::percentage(50)};
   constexpr std::array<Constraint, 3> kGpuColumns = {
       Constraint::percentage(40), Constraint::percentage(30), Constraint::percentage(30)};
   constexpr std::array<Constraint, 2> kRewardOverLosses = {Constraint::percentage(60),
                                                            Constraint::percentage(40)};
 
-  std::array<Rect, 3> columns{};
-  if (gpu) {
-    columns = term::split(area, Direction::Horizontal, kGpuColumns);
-  } else {
-    auto halves = term::split(area, Direction::Horizontal, kHalves);
-    std::copy(halves.begin(), halves.end(), columns.begin());
-  }
+  std::array<Rect, 3> columns = gpu_columns(area, gpu, kGpuColumns);
 
   auto [reward, losses] = term::split(columns[0], Direction::Vertical, kRewardOverLosses);
   render_cell(frame, reward, state, kReward);
@@ -160,13 +147,8 @@ void render_chart_grid(term::Frame& frame, Rect area, const SharedState& state) 
 }
 
 void render_chart_dashboard(term::Frame& frame, const SharedState& state) {
-  constexpr std::array<Constraint, 4> kRows = {Constraint::length(5), Constraint::length(3),
-                                               Constraint::min(10), Constraint::length(3)};
-  auto [stats, device, grid, footer] = term::split(frame.area(), Direction::Vertical, kRows);
-  render_stats(frame, stats, state);
-  render_device_stats(frame, device, state);
-  render_chart_grid(frame, grid, state);
-  render_footer(frame, footer, " [q] Quit  [p] Pause  [m] Switch Mode  [s] Save Checkpoint ");
+  render_panels(frame, state, 10, render_chart_grid,
+                " [q] Quit  [p] Pause  [m] Switch Mode  [s] Save Checkpoint ");
 }
 
 }  // namespace vorlisk::tui::views

@@ -1,4 +1,4 @@
-// Number formatting, chart axes and the footer, shared by the views.
+// Number formatting, chart axes and the frame of the dashboard and chart views.
 #include "tui/views/common.hpp"
 
 #include <algorithm>
@@ -65,14 +65,32 @@ std::uint64_t bar_height(double percent) noexcept {
   return static_cast<std::uint64_t>(percent);
 }
 
-void render_footer(term::Frame& frame, term::Rect area, std::string_view text) noexcept {
-  const term::Span span{text, {}};
+std::array<term::Rect, 3> gpu_columns(term::Rect area, bool gpu,
+                                      const std::array<term::Constraint, 3>& with_gpu) noexcept {
+  if (gpu) return term::split(area, term::Direction::Horizontal, with_gpu);
+  auto [left, right] = term::split(area, term::Direction::Horizontal, kHalves);
+  return {left, right, term::Rect{}};
+}
+
+void render_panels(term::Frame& frame, const SharedState& state, std::uint16_t middle_rows,
+                   Panel middle, std::string_view footer) {
+  const std::array<term::Constraint, 4> rows = {
+      term::Constraint::length(5), term::Constraint::length(3), term::Constraint::min(middle_rows),
+      term::Constraint::length(3)};
+  auto [stats, device, middle_area, footer_area] =
+      term::split(frame.area(), term::Direction::Vertical, rows);
+  render_stats(frame, stats, state);
+  render_device_stats(frame, device, state);
+  middle(frame, middle_area, state);
+
+  // The key help: one dark gray line in a bordered block without a title.
+  const term::Span span{footer, {}};
   const term::Line lines[] = {{{&span, 1}}};
   term::Paragraph paragraph;
   paragraph.lines = lines;
   paragraph.style = term::fg(term::Color::DarkGray);
   paragraph.block = term::Block();
-  paragraph.render(area, frame.buffer);
+  paragraph.render(footer_area, frame.buffer);
 }
 
 std::string format_number(std::uint64_t n) {

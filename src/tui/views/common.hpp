@@ -5,13 +5,21 @@
 // StackText must outlive the widget that draws it.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string_view>
+#include <utility>
+#include <vector>
 
+#include "tui/ring_buffer.hpp"
+#include "tui/shared_state.hpp"
 #include "tui/term/frame.hpp"
+#include "tui/term/layout.hpp"
 #include "tui/term/style.hpp"
 #include "tui/term/widgets/block.hpp"
+#include "tui/term/widgets/chart.hpp"
 
 namespace vorlisk::tui::views {
 
@@ -54,8 +62,34 @@ inline term::Block titled(std::string_view title) noexcept {
   return block;
 }
 
-// The key help at the bottom of the dashboard and chart views: one dark gray
-// line in a bordered block without a title.
-void render_footer(term::Frame& frame, term::Rect area, std::string_view text) noexcept;
+// The sparkline series of the dashboard (maximum 100). The reward history is
+// scaled from its minimum to its maximum, over at least one unit; fewer than two
+// entries give the single value 50. Percentages are clamped to 0..100.
+std::vector<std::uint64_t> reward_bars(const RingBuffer<double>& rewards);
+std::vector<std::uint64_t> percentage_bars(const RingBuffer<double>& values);
+
+// Axis bounds of a line chart over all points of its datasets: x from the
+// smallest step to the largest, at least 1 wide; y fitted with a margin. Both
+// (0, 1) when there are no points.
+struct ChartBounds {
+  std::pair<double, double> x;
+  std::pair<double, double> y;
+};
+ChartBounds chart_bounds(std::span<const std::vector<term::Point>> series) noexcept;
+
+// The frame of the dashboard and chart views, top to bottom: the statistics (5
+// rows), the device figures (3 rows), `middle` taking the rest (at least
+// `middle_rows`), and the key help `footer` (3 rows).
+using Panel = void (*)(term::Frame&, term::Rect, const SharedState&);
+void render_panels(term::Frame& frame, const SharedState& state, std::uint16_t middle_rows,
+                   Panel middle, std::string_view footer);
+
+// Columns of a row with GPU figures (split by `with_gpu`) or without them (two
+// halves, and an empty third part).
+std::array<term::Rect, 3> gpu_columns(term::Rect area, bool gpu,
+                                      const std::array<term::Constraint, 3>& with_gpu) noexcept;
+
+inline constexpr std::array<term::Constraint, 2> kHalves = {term::Constraint::percentage(50),
+                                                            term::Constraint::percentage(50)};
 
 }  // namespace vorlisk::tui::views

@@ -47,8 +47,6 @@ std::array<Rect, N> columns(Rect area, const std::array<Constraint, N>& widths) 
   return term::split(area, Direction::Horizontal, widths);
 }
 
-constexpr std::array<Constraint, 2> kHalves = {Constraint::percentage(50),
-                                               Constraint::percentage(50)};
 constexpr std::array<Constraint, 4> kQuarters = {
     Constraint::percentage(25), Constraint::percentage(25), Constraint::percentage(25),
     Constraint::percentage(25)};
@@ -78,9 +76,9 @@ StackText memory_text(double used_gb, double total_gb) {
   return text;
 }
 
-// The reward history on a 0..100 scale from its own minimum to its maximum, at
-// least one unit wide. Fewer than two entries give a single bar at half height.
-std::vector<std::uint64_t> scaled_rewards(const RingBuffer<double>& rewards) {
+}  // namespace
+
+std::vector<std::uint64_t> reward_bars(const RingBuffer<double>& rewards) {
   if (rewards.size() < 2) return {50};
   double lo = INFINITY;
   double hi = -INFINITY;
@@ -96,11 +94,13 @@ std::vector<std::uint64_t> scaled_rewards(const RingBuffer<double>& rewards) {
   return bars;
 }
 
-std::vector<std::uint64_t> percentages(const RingBuffer<double>& values) {
+std::vector<std::uint64_t> percentage_bars(const RingBuffer<double>& values) {
   std::vector<std::uint64_t> bars(values.size());
   for (std::size_t i = 0; i < values.size(); ++i) bars[i] = bar_height(values[i]);
   return bars;
 }
+
+namespace {
 
 void render_sparkline(term::Frame& frame, Rect area, std::string_view title, Color color,
                       const std::vector<std::uint64_t>& bars) noexcept {
@@ -118,8 +118,8 @@ void render_sparkline_pair(term::Frame& frame, Rect area, std::string_view top_t
                            std::string_view bottom_title, Color bottom_color,
                            const RingBuffer<double>& bottom) {
   auto [upper, lower] = term::split(area, Direction::Vertical, kHalves);
-  render_sparkline(frame, upper, top_title, top_color, percentages(top));
-  render_sparkline(frame, lower, bottom_title, bottom_color, percentages(bottom));
+  render_sparkline(frame, upper, top_title, top_color, percentage_bars(top));
+  render_sparkline(frame, lower, bottom_title, bottom_color, percentage_bars(bottom));
 }
 
 }  // namespace
@@ -211,16 +211,10 @@ void render_sparklines(term::Frame& frame, Rect area, const SharedState& state) 
 
   constexpr std::array<Constraint, 3> kThirds = {
       Constraint::percentage(33), Constraint::percentage(33), Constraint::percentage(34)};
-  std::array<Rect, 3> parts{};
-  if (gpu) {
-    parts = columns(area, kThirds);
-  } else {
-    auto halves = columns(area, kHalves);
-    std::copy(halves.begin(), halves.end(), parts.begin());
-  }
+  std::array<Rect, 3> parts = gpu_columns(area, gpu, kThirds);
 
   render_sparkline(frame, parts[0], " Reward History ", Color::Yellow,
-                   scaled_rewards(history->mean_reward()));
+                   reward_bars(history->mean_reward()));
   render_sparkline_pair(frame, parts[1], " CPU % ", Color::Green, history->cpu_usage(),
                         " RAM % ", Color::Cyan, history->memory_percent());
   if (gpu) {
@@ -230,13 +224,8 @@ void render_sparklines(term::Frame& frame, Rect area, const SharedState& state) 
 }
 
 void render_dashboard(term::Frame& frame, const SharedState& state) {
-  constexpr std::array<Constraint, 4> kRows = {Constraint::length(5), Constraint::length(3),
-                                               Constraint::min(8), Constraint::length(3)};
-  auto [stats, device, sparklines, footer] = term::split(frame.area(), Direction::Vertical, kRows);
-  render_stats(frame, stats, state);
-  render_device_stats(frame, device, state);
-  render_sparklines(frame, sparklines, state);
-  render_footer(frame, footer, " [q] Quit  [p] Pause  [m] Toggle Mode  [s] Save Checkpoint ");
+  render_panels(frame, state, 8, render_sparklines,
+                " [q] Quit  [p] Pause  [m] Toggle Mode  [s] Save Checkpoint ");
 }
 
 }  // namespace vorlisk::tui::views
