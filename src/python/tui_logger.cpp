@@ -68,6 +68,34 @@ bool convert_options(PyObject* const* a, tui::LoggerOptions* options) {
   return true;
 }
 
+// An exception that ends the script prints its traceback through sys.excepthook,
+// while an open logger still holds the terminal: on the alternate screen the
+// traceback would vanish, in raw mode it would be garbled. So the first logger puts
+// a hook in front of the existing one that closes the open loggers first.
+PyObject* close_loggers_then_report(PyObject* previous_hook, PyObject* const* args,
+                                    Py_ssize_t nargs) {
+  tui::close_open_loggers();
+  return PyObject_Vectorcall(previous_hook, args, static_cast<std::size_t>(nargs), nullptr);
+}
+
+PyMethodDef excepthook_def = {
+    "excepthook", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(close_loggers_then_report)),
+    METH_FASTCALL, "Closes the open TUILoggers, then reports the exception as before."};
+
+// Best effort: a failure leaves the hook as it was.
+void close_loggers_before_tracebacks() {
+  static bool installed = false;
+  if (installed) return;
+  PyObject* previous = PySys_GetObject("excepthook");  // borrowed
+  if (!previous) return;
+  PyRef hook = PyRef::steal(PyCFunction_New(&excepthook_def, previous));
+  if (!hook || PySys_SetObject("excepthook", hook.get()) != 0) {
+    PyErr_Clear();
+    return;
+  }
+  installed = true;
+}
+
 PyObject* logger_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   static const char* const kNames[] = {"mode",        "render_interval_ms",  "history_len",
                                        "csv_path",    "monitor_interval_ms", "update_interval_steps",
@@ -85,6 +113,7 @@ PyObject* logger_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return guard([&]() -> PyObject* {
     try {
       reinterpret_cast<LoggerObject*>(self.get())->logger = new tui::Logger(std::move(options));
+      close_loggers_before_tracebacks();
     } catch (const tui::CsvCreateError& e) {
       PyErr_SetString(PyExc_ValueError, e.what());
       return nullptr;

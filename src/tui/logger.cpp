@@ -1,8 +1,14 @@
 #include "tui/logger.hpp"
 
+#include <algorithm>
+#include <cstdlib>
+#include <mutex>
 #include <stdexcept>
 #include <system_error>
 #include <utility>
+#include <vector>
+
+#include "tui/tui_thread.hpp"
 
 namespace vorlisk::tui {
 
@@ -12,7 +18,41 @@ namespace {
   throw std::runtime_error(std::string("failed to spawn thread: ") + error.what());
 }
 
+// Loggers not yet destroyed. A process can end with one still open (an interpreter
+// that exits without freeing it, a C++ program calling exit()); closing them at exit
+// gives the terminal back and writes out the CSV buffer.
+struct OpenLoggers {
+  std::mutex mutex;
+  std::vector<Logger*> loggers;
+};
+
+OpenLoggers& open_loggers() {
+  // Never destroyed, so it is still there when the exit handler runs.
+  static OpenLoggers* const registry = new OpenLoggers;
+  return *registry;
+}
+
+void remember_open(Logger* logger) {
+  static std::once_flag once;
+  std::call_once(once, [] { std::atexit([] { close_open_loggers(); }); });
+  OpenLoggers& registry = open_loggers();
+  std::lock_guard lock(registry.mutex);
+  registry.loggers.push_back(logger);
+}
+
+void forget_open(Logger* logger) noexcept {
+  OpenLoggers& registry = open_loggers();
+  std::lock_guard lock(registry.mutex);
+  std::erase(registry.loggers, logger);
+}
+
 }  // namespace
+
+void close_open_loggers() noexcept {
+  OpenLoggers& registry = open_loggers();
+  std::lock_guard lock(registry.mutex);
+  for (Logger* logger : registry.loggers) logger->close();
+}
 
 Logger::Logger(LoggerOptions options)
     : shared_(SharedState::create(options.mode, options.history_len)),
@@ -24,9 +64,7 @@ Logger::Logger(LoggerOptions options)
     monitor_thread_ = monitor::spawn_monitor_thread(shared_.metrics, shared_.running,
                                                     options.monitor_interval_ms,
                                                     std::move(options.monitor_sources));
-    // TODO(terminal UI): start the terminal thread here, after the monitor, with a
-    // copy of shared_ and render_interval_ms_. Its body runs run_tui and, on an
-    // error, writes "TUI error: " and the error's text to standard error.
+    tui_thread_ = std::thread(tui_thread_main, shared_, render_interval_ms_);
   } catch (const std::system_error& error) {
     stop_threads();  // a thread already started must not outlive a failed constructor
     spawn_failed(error);
@@ -35,9 +73,19 @@ Logger::Logger(LoggerOptions options)
   // Taken after both threads have started, so CSV timestamps do not include
   // their start-up.
   start_time_ = std::chrono::steady_clock::now();
+
+  try {
+    remember_open(this);
+  } catch (...) {
+    stop_threads();
+    throw;
+  }
 }
 
-Logger::~Logger() { close(); }
+Logger::~Logger() {
+  forget_open(this);
+  close();
+}
 
 void Logger::update(const UpdateArgs& a) noexcept {
   MetricsBuffer& m = *shared_.metrics;

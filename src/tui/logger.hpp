@@ -77,4 +77,8 @@ class Logger {
   std::chrono::steady_clock::time_point start_time_;
 };
 
+// Closes every logger not yet destroyed: their terminals are given back and their
+// CSV buffers written out. Runs by itself when the process exits.
+void close_open_loggers() noexcept;
+
 }  // namespace vorlisk::tui

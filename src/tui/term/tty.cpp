@@ -1,0 +1,105 @@
+#include "tui/term/tty.hpp"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace vorlisk::tui::term {
+
+namespace {
+
+[[noreturn]] void fail(const char* what, int error = errno) {
+  throw std::system_error(error, std::generic_category(), what);
+}
+
+// Waits until `fd` is ready for `events`; false on timeout. Interruptions count as
+// a timeout so callers simply try again at their next turn.
+bool wait_for(int fd, short events, int timeout_ms, const char* what) {
+  struct pollfd p {fd, events, 0};
+  int n = ::poll(&p, 1, timeout_ms);
+  if (n < 0) {
+    if (errno == EINTR) return false;
+    fail(what);
+  }
+  if (n == 0) return false;
+  if (p.revents & POLLNVAL) fail(what, EBADF);
+  return true;  // POLLHUP and POLLERR too: the read or write reports what happened
+}
+
+}  // namespace
+
+void FdOutput::write(std::string_view bytes) {
+  while (!bytes.empty()) {
+    ssize_t n = ::write(fd_, bytes.data(), bytes.size());
+    if (n >= 0) {
+      bytes.remove_prefix(static_cast<std::size_t>(n));
+      continue;
+    }
+    if (errno == EINTR) continue;
+    // A descriptor someone made non-blocking: wait a while for room, not forever,
+    // so that close() is never held up by a stuck terminal.
+    if ((errno == EAGAIN || errno == EWOULDBLOCK) &&
+        wait_for(fd_, POLLOUT, 1000, "writing to the terminal")) {
+      continue;
+    }
+    fail("writing to the terminal");
+  }
+}
+
+std::unique_ptr<Tty> Tty::open() {
+  if (!::isatty(STDOUT_FILENO)) fail("standard output is not a terminal", ENOTTY);
+  int fd = ::open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) fail("no controlling terminal");
+  std::unique_ptr<Tty> tty(new Tty(fd));
+  if (::tcgetpgrp(fd) != ::getpgrp()) {
+    fail("the terminal belongs to another process group (running in the background?)", EPERM);
+  }
+  return tty;
+}
+
+Tty::~Tty() {
+  if (raw_) ::tcsetattr(fd_, TCSANOW, &saved_);  // the loop restores; this is a last resort
+  ::close(fd_);
+}
+
+bool Tty::poll(std::chrono::milliseconds timeout) {
+  return wait_for(fd_, POLLIN, static_cast<int>(timeout.count()), "polling the terminal");
+}
+
+std::size_t Tty::read(std::span<unsigned char> out) {
+  for (;;) {
+    ssize_t n = ::read(fd_, out.data(), out.size());
+    if (n > 0) return static_cast<std::size_t>(n);
+    if (n == 0) fail("reading the terminal: it was closed", EIO);
+    if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+    fail("reading the terminal");
+  }
+}
+
+void Tty::enable() {
+  struct termios settings {};
+  if (::tcgetattr(fd_, &settings) != 0) fail("reading the terminal settings");
+  saved_ = settings;
+  ::cfmakeraw(&settings);
+  settings.c_cc[VMIN] = 1;
+  settings.c_cc[VTIME] = 0;
+  if (::tcsetattr(fd_, TCSANOW, &settings) != 0) fail("enabling raw mode");
+  raw_ = true;
+}
+
+void Tty::disable() {
+  if (!raw_) return;
+  if (::tcsetattr(fd_, TCSANOW, &saved_) != 0) fail("disabling raw mode");
+  raw_ = false;
+}
+
+Size Tty::size() {
+  struct winsize ws {};
+  if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) != 0) fail("reading the terminal size");
+  return Size{ws.ws_col, ws.ws_row};
+}
+
+}  // namespace vorlisk::tui::term

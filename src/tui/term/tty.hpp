@@ -1,0 +1,85 @@
+// What the terminal thread needs from a terminal besides a place to write: key
+// input, raw mode and the screen size. Tests replace each with a fake; Tty is the
+// real one.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <span>
+#include <termios.h>
+
+#include "tui/term/backend.hpp"
+#include "tui/term/rect.hpp"
+
+namespace vorlisk::tui::term {
+
+// Every call throws std::system_error on failure.
+class Input {
+ public:
+  virtual ~Input() = default;
+  // True when bytes can be read; waits at most `timeout`.
+  virtual bool poll(std::chrono::milliseconds timeout) = 0;
+  // Reads what is there (at least one byte after a true poll), up to out.size().
+  virtual std::size_t read(std::span<unsigned char> out) = 0;
+};
+
+class RawMode {
+ public:
+  virtual ~RawMode() = default;
+  // Saves the terminal's settings, then switches off echo, line editing and signal
+  // keys. Throws std::system_error and changes nothing when it cannot.
+  virtual void enable() = 0;
+  // Puts the saved settings back. Throws std::system_error.
+  virtual void disable() = 0;
+};
+
+class SizeSource {
+ public:
+  virtual ~SizeSource() = default;
+  virtual Size size() = 0;  // throws std::system_error
+};
+
+// Writes to a file descriptor, all of each piece, retrying interrupted writes.
+class FdOutput final : public Output {
+ public:
+  explicit FdOutput(int fd) noexcept : fd_(fd) {}
+  void write(std::string_view bytes) override;
+  void flush() override {}  // nothing is buffered here
+
+ private:
+  int fd_;
+};
+
+// The controlling terminal, for a process whose standard output is that terminal.
+//
+// Keys are read from /dev/tty, not from standard input: the script's standard input
+// may be a pipe or a file it reads, and the keys belong to whoever sits at the
+// terminal. Raw mode is set on the same descriptor; the size is read from standard
+// output, where the frames go.
+class Tty final : public Input, public RawMode, public SizeSource {
+ public:
+  // Throws std::system_error, having touched nothing, when standard output is not a
+  // terminal, when there is no controlling terminal, or when this process is not in
+  // the terminal's foreground (changing its settings from the background would stop
+  // the process).
+  static std::unique_ptr<Tty> open();
+  ~Tty() override;
+  Tty(const Tty&) = delete;
+  Tty& operator=(const Tty&) = delete;
+
+  bool poll(std::chrono::milliseconds timeout) override;
+  std::size_t read(std::span<unsigned char> out) override;
+  void enable() override;
+  void disable() override;
+  Size size() override;
+
+ private:
+  explicit Tty(int fd) noexcept : fd_(fd) {}
+
+  int fd_;
+  bool raw_ = false;
+  struct termios saved_ {};
+};
+
+}  // namespace vorlisk::tui::term
