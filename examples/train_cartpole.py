@@ -24,8 +24,8 @@ import sys
 import time
 from dataclasses import dataclass
 
-# The matrices are small (64 columns): a second BLAS thread mostly spins beside the
-# environment and the elementwise work. One thread was as fast or faster on two cores.
+# The matrices are small (32 columns): a second BLAS thread mostly waits or spins beside
+# the elementwise work, and on two cores it competes with everything else.
 os.environ.setdefault("OPENBLAS_NUM_THREADS", "1")
 os.environ.setdefault("OMP_NUM_THREADS", "1")
 os.environ.setdefault("MKL_NUM_THREADS", "1")
@@ -237,71 +237,74 @@ def train(cfg: Config, logger=None, progress=None) -> Result:
     total_updates = None
     if cfg.steps_budget is not None:
         total_updates = max(1, -(-cfg.steps_budget // (n * t_len)))
-    while True:
-        # Linear learning-rate decay over the step budget when there is one; a fixed
-        # rate under a time budget.
-        frac = 1.0 - updates / total_updates if total_updates else 1.0
-        update_start = time.perf_counter()
-        for t in range(t_len):
-            obs_buf[t] = obs
-            actions, logp = agent.act(obs)
-            val_buf[t] = agent.value(obs)
-            obs, rewards, terminals, truncations = env.step(actions)
-            act_buf[t], logp_buf[t] = actions, logp
-            rew_buf[t] = rewards
-            done_buf[t] = terminals | truncations
-            # A truncated episode did not end in the task: its return goes on beyond
-            # the cut, so its last reward is followed by the value of the observation
-            # it reached. The lane's row in `obs` already belongs to its next episode,
-            # so that observation comes from final_observations().
-            cut = truncations & (terminals ^ 1)
-            if cut.any():
-                lanes, finals = env.final_observations()
-                keep = cut[lanes].astype(bool)
-                rew_buf[t, lanes[keep]] += gamma * agent.value(finals[keep])
-        val_buf[t_len] = agent.value(obs)
-        steps += n * t_len
+    try:
+        while True:
+            # Linear learning-rate decay over the step budget when there is one; a fixed
+            # rate under a time budget.
+            frac = 1.0 - updates / total_updates if total_updates else 1.0
+            update_start = time.perf_counter()
+            for t in range(t_len):
+                obs_buf[t] = obs
+                actions, logp = agent.act(obs)
+                val_buf[t] = agent.value(obs)
+                obs, rewards, terminals, truncations = env.step(actions)
+                act_buf[t], logp_buf[t] = actions, logp
+                rew_buf[t] = rewards
+                done_buf[t] = terminals | truncations
+                # A truncated episode did not end in the task: its return goes on beyond
+                # the cut, so its last reward is followed by the value of the observation
+                # it reached. The lane's row in `obs` already belongs to its next episode,
+                # so that observation comes from final_observations().
+                cut = truncations & (terminals ^ 1)
+                if cut.any():
+                    lanes, finals = env.final_observations()
+                    keep = cut[lanes].astype(bool)
+                    rew_buf[t, lanes[keep]] += gamma * agent.value(finals[keep])
+            val_buf[t_len] = agent.value(obs)
+            steps += n * t_len
 
-        # Generalised advantage estimation, backwards over the horizon.
-        adv = np.zeros((t_len, n), F32)
-        last = np.zeros(n, F32)
-        for t in reversed(range(t_len)):
-            alive = 1.0 - done_buf[t]
-            delta = rew_buf[t] + gamma * val_buf[t + 1] * alive - val_buf[t]
-            last = delta + gamma * lam * alive * last
-            adv[t] = last
-        returns = adv + val_buf[:t_len]
+            # Generalised advantage estimation, backwards over the horizon.
+            adv = np.zeros((t_len, n), F32)
+            last = np.zeros(n, F32)
+            for t in reversed(range(t_len)):
+                alive = 1.0 - done_buf[t]
+                delta = rew_buf[t] + gamma * val_buf[t + 1] * alive - val_buf[t]
+                last = delta + gamma * lam * alive * last
+                adv[t] = last
+            returns = adv + val_buf[:t_len]
 
-        stats = agent.update(obs_buf.reshape(-1, obs_buf.shape[-1]), act_buf.reshape(-1),
-                             logp_buf.reshape(-1), adv.reshape(-1), returns.reshape(-1),
-                             cfg.lr * frac)
-        updates += 1
+            stats = agent.update(obs_buf.reshape(-1, obs_buf.shape[-1]), act_buf.reshape(-1),
+                                 logp_buf.reshape(-1), adv.reshape(-1), returns.reshape(-1),
+                                 cfg.lr * frac)
+            updates += 1
 
-        logs = env.get_logs()
-        env.clear_logs()
-        episodes += int(logs["episode_count"])
-        if logs["episode_count"] > 0:
-            mean_return = logs["mean_reward"]
-            best_return = max(best_return, mean_return)
-        elapsed = time.perf_counter() - start
-        sps = n * t_len / max(time.perf_counter() - update_start, 1e-9)
-        if logger is not None:
-            logger.update(steps, episodes, mean_return, sps, policy_loss=stats.policy_loss,
-                          value_loss=stats.value_loss, entropy=stats.entropy)
-        if progress is not None:
-            progress(updates, steps, episodes, mean_return, sps, stats, elapsed)
+            logs = env.get_logs()
+            env.clear_logs()
+            episodes += int(logs["episode_count"])
+            if logs["episode_count"] > 0:
+                mean_return = logs["mean_reward"]
+                best_return = max(best_return, mean_return)
+            elapsed = time.perf_counter() - start
+            sps = n * t_len / max(time.perf_counter() - update_start, 1e-9)
+            if logger is not None:
+                logger.update(steps, episodes, mean_return, sps, policy_loss=stats.policy_loss,
+                              value_loss=stats.value_loss, entropy=stats.entropy)
+            if progress is not None:
+                progress(updates, steps, episodes, mean_return, sps, stats, elapsed)
 
-        if logs["episode_count"] > 0 and mean_return >= cfg.target:
-            stopped_by = "target"
-            break
-        if logger is not None and logger.should_quit():
-            stopped_by = "quit"
-            break
-        if cfg.steps_budget is not None and steps >= cfg.steps_budget:
-            stopped_by = "step budget"
-            break
-        if elapsed >= cfg.time_budget:
-            break
+            if logs["episode_count"] > 0 and mean_return >= cfg.target:
+                stopped_by = "target"
+                break
+            if logger is not None and logger.should_quit():
+                stopped_by = "quit"
+                break
+            if cfg.steps_budget is not None and steps >= cfg.steps_budget:
+                stopped_by = "step budget"
+                break
+            if elapsed >= cfg.time_budget:
+                break
+    except KeyboardInterrupt:  # Ctrl-C ends training like q
+        stopped_by = "interrupt"
     return Result(time.perf_counter() - start, steps, updates, episodes, mean_return, best_return,
                   stopped_by == "target", stopped_by)
 
@@ -312,6 +315,7 @@ def summary(cfg: Config, result: Result, csv_path: str | None) -> str:
         "quit": f"Stopped by q after {result.seconds:.1f} s",
         "time budget": f"Time budget used up after {result.seconds:.1f} s",
         "step budget": f"Step budget used up after {result.seconds:.1f} s",
+        "interrupt": f"Interrupted after {result.seconds:.1f} s",
     }[result.stopped_by]
     text = (
         f"{how}: mean episode return {result.mean_return:.1f} over the episodes of the last "
@@ -339,8 +343,9 @@ def main(argv: list[str] | None = None) -> int:
                         help="stop when an update's mean episode return reaches this")
     parser.add_argument("--mode", choices=["dashboard", "minimal", "chart", "none"],
                         default="dashboard", help="monitor view; none: no monitor")
-    parser.add_argument("--csv", default="cartpole_metrics.csv", metavar="PATH",
-                        help="CSV metrics file (default cartpole_metrics.csv; '' for none)")
+    parser.add_argument("--csv", default=None, metavar="PATH",
+                        help="CSV metrics file written by the monitor (default "
+                             "cartpole_metrics.csv; '' for none)")
     parser.add_argument("--horizon", type=int, default=Config.horizon)
     parser.add_argument("--epochs", type=int, default=Config.epochs)
     parser.add_argument("--minibatches", type=int, default=Config.minibatches)
@@ -351,12 +356,14 @@ def main(argv: list[str] | None = None) -> int:
                  horizon=args.horizon, epochs=args.epochs, minibatches=args.minibatches,
                  lr=args.lr, time_budget=args.time_budget, steps_budget=args.steps,
                  target=args.target)
-    csv_path = args.csv or None
+    csv_path = "cartpole_metrics.csv" if args.csv is None else args.csv or None
     logger = None
     if args.mode != "none":
         logger = vorlisk.TUILogger(mode=args.mode, csv_path=csv_path)
     elif csv_path:
-        print("--csv needs a monitor (--mode other than none); no CSV written", file=sys.stderr)
+        if args.csv:
+            print("--csv needs the monitor (a --mode other than none); no CSV is written",
+                  file=sys.stderr)
         csv_path = None
 
     # The monitor owns a terminal; print progress lines only where there is none.
