@@ -64,7 +64,7 @@ class _VorliskVectorEnv(VectorEnv):
         self.action_space = batch_space(self.single_action_space, num_envs)
         self._step = self._env.step
 
-    def _single_action_space(self) -> spaces.Space:
+    def _single_action_space(self) -> spaces.Space[Any]:
         return spaces.Discrete(self._env.single_action_space["n"], dtype=np.int32)
 
     def reset(
@@ -122,7 +122,7 @@ class _VorliskVectorEnv(VectorEnv):
 
     def _checked_actions(self, actions: Any) -> np.ndarray:
         a = np.asarray(actions)
-        n = self.single_action_space.n
+        n = int(self._env.single_action_space["n"])
         if a.shape != (self.num_envs,) or a.dtype.kind not in "iu":
             raise ValueError(f"actions must be {self.num_envs} integers in [0, {n}), "
                              f"got shape {a.shape} and dtype {a.dtype}")
@@ -166,7 +166,7 @@ class PendulumVectorEnv(_VorliskVectorEnv):
         # the chunks on the worker pool otherwise (as `step` does then).
         self._step = self._env._step_per_lane
 
-    def _single_action_space(self) -> spaces.Space:
+    def _single_action_space(self) -> spaces.Space[Any]:
         return _box(self._env.single_action_space)
 
     def _checked_actions(self, actions: Any) -> np.ndarray:
