@@ -1,6 +1,6 @@
 """Vorlisk Python module."""
 
-from typing import Any, Optional
+from typing import Any, Optional, final
 
 import numpy as np
 import numpy.typing as npt
@@ -13,6 +13,7 @@ class InternalError(BaseException):
 class _VecEnv:
     def __new__(cls, num_envs: int, workers: Optional[int] = None) -> "_VecEnv": ...
     def reset(self, seed: Optional[int]) -> npt.NDArray[np.float32]: ...
+    def final_observations(self) -> tuple[npt.NDArray[np.int64], npt.NDArray[np.float32]]: ...
     def get_logs(self) -> dict[str, float]: ...
     def clear_logs(self) -> None: ...
     @property
@@ -35,18 +36,22 @@ _StepResult = tuple[
     npt.NDArray[np.uint8],
 ]
 
+@final
 class PyCartPoleVecEnv(_VecEnv):
     """High-performance vectorized CartPole environment."""
     def step(self, actions: npt.NDArray[np.int32]) -> _StepResult: ...
 
+@final
 class PyMountainCarVecEnv(_VecEnv):
     """High-performance vectorized MountainCar environment."""
     def step(self, actions: npt.NDArray[np.int32]) -> _StepResult: ...
 
+@final
 class PyPendulumVecEnv(_VecEnv):
     """High-performance vectorized Pendulum environment."""
     def step(self, actions: npt.NDArray[np.float32]) -> _StepResult: ...
 
+@final
 class TUILogger:
     """High-performance TUI logger with ratatui."""
     def __new__(

@@ -17,6 +17,7 @@ struct CartPoleClass {
       "PyCartPoleVecEnv(num_envs, workers=None)\n--\n\n"
       "High-performance vectorized CartPole environment." VORLISK_ENV_CLASS_SECOND_PARAGRAPH;
   static constexpr const char* kResetDoc = VORLISK_ENV_RESET_DOC("4");
+  static constexpr const char* kFinalObservationsDoc = VORLISK_ENV_FINAL_OBSERVATIONS_DOC("4");
   static constexpr const char* kStepDoc =
       VORLISK_ENV_STEP_DOC("int32, values 0 or 1", "4", "", "");
   static constexpr const char* kObservationSpaceDoc =

@@ -13,6 +13,7 @@ struct MountainCarClass {
       "PyMountainCarVecEnv(num_envs, workers=None)\n--\n\n"
       "High-performance vectorized MountainCar environment." VORLISK_ENV_CLASS_SECOND_PARAGRAPH;
   static constexpr const char* kResetDoc = VORLISK_ENV_RESET_DOC("2");
+  static constexpr const char* kFinalObservationsDoc = VORLISK_ENV_FINAL_OBSERVATIONS_DOC("2");
   static constexpr const char* kStepDoc =
       VORLISK_ENV_STEP_DOC("int32, values 0, 1, or 2", "2", "", "");
   static constexpr const char* kObservationSpaceDoc =

@@ -15,6 +15,7 @@ struct PendulumClass {
       "PyPendulumVecEnv(num_envs, workers=None)\n--\n\n"
       "High-performance vectorized Pendulum environment." VORLISK_ENV_CLASS_SECOND_PARAGRAPH;
   static constexpr const char* kResetDoc = VORLISK_ENV_RESET_DOC("3");
+  static constexpr const char* kFinalObservationsDoc = VORLISK_ENV_FINAL_OBSERVATIONS_DOC("3");
   static constexpr const char* kStepDoc =
       VORLISK_ENV_STEP_DOC("float32, continuous torque values [-2.0, 2.0]", "3",
                            " (cos(theta), sin(theta), theta_dot)",

@@ -3,7 +3,7 @@
 // the texts, the spaces and how actions arrive.
 //
 //   using Engine = ...;
-//   static constexpr const char* kName, *kDoc, *kResetDoc, *kStepDoc,
+//   static constexpr const char* kName, *kDoc, *kResetDoc, *kStepDoc, *kFinalObservationsDoc,
 //                                *kObservationSpaceDoc, *kActionSpaceDoc;
 //   static constexpr ActionKind kActions;
 //   static constexpr std::array<float, Engine::kObservationSize> kObservationLow, kObservationHigh;
@@ -49,6 +49,16 @@ enum class ActionKind {
   "- terminals: shape (num_envs,), dtype uint8" terminals_note "\n"                               \
   "- truncations: shape (num_envs,), dtype uint8\n\n"                                            \
   "# Errors\n\nReturns `ValueError` if actions array is not contiguous or has wrong size."
+
+#define VORLISK_ENV_FINAL_OBSERVATIONS_DOC(obs_size)                                            \
+  "final_observations($self)\n--\n\nFinal observations of the episodes that ended in the last " \
+  "step.\n\nA finished lane's row in the observations of `step` already starts its next "       \
+  "episode; this gives the observation it reached before, which a learner needs to bootstrap " \
+  "the value of a truncated episode.\n\nReturns a tuple (indices, observations) where:\n"      \
+  "- indices: the lanes whose terminal or truncation flag the last step set, ascending, "      \
+  "dtype int64\n"                                                                             \
+  "- observations: shape (len(indices), " obs_size "), dtype float32\n\n"                       \
+  "Both are empty after `reset` and before the first step."
 
 inline constexpr const char kGetLogsDoc[] =
     "get_logs($self)\n--\n\nGet episode statistics since last clear.\n\nReturns dict with:\n"
@@ -163,13 +173,29 @@ class VecEnvClass {
   }
 
   static PyObject* step(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return step_with<false>("step", self, args, nargs, kwnames);
+  }
+
+  // `step` with the per-lane formulas on every lane, whatever `workers` says: the
+  // chunked path, which with one chunk runs on the calling thread. It gives every lane
+  // the dynamics a tail lane or a chunk lane has (the blocks approximate some
+  // functions), for callers that need those; private, so that the public surface stays
+  // as it is.
+  static PyObject* step_per_lane(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                 PyObject* kwnames) {
+    return step_with<true>("_step_per_lane", self, args, nargs, kwnames);
+  }
+
+  template <bool kPerLane>
+  static PyObject* step_with(const char* name, PyObject* self, PyObject* const* args,
+                             Py_ssize_t nargs, PyObject* kwnames) {
     return guard([&]() -> PyObject* {
       PyObject* actions_arg;
       if (nargs == 1 && !kwnames) {
         actions_arg = args[0];
       } else {
         static const char* const names[] = {"actions"};
-        if (!bind_arguments("step", args, nargs, kwnames, names, 1, 1, &actions_arg)) return nullptr;
+        if (!bind_arguments(name, args, nargs, kwnames, names, 1, 1, &actions_arg)) return nullptr;
       }
       State& st = state(self);
       Engine& e = st.engine;
@@ -184,7 +210,11 @@ class VecEnvClass {
         if (!data) return nullptr;
         actions = aligned_floats(data, st.actions_buffer, e.num_envs);
       }
-      Spec::step(e, actions);
+      if constexpr (kPerLane) {
+        e.step_auto_reset_parallel(actions);
+      } else {
+        Spec::step(e, actions);
+      }
 
       PyRef obs = PyRef::steal(observations(e));
       PyRef rewards = PyRef::steal(new_array(NPY_FLOAT32, e.num_envs, 0));
@@ -212,6 +242,19 @@ class VecEnvClass {
     scratch.resize(n);
     std::memcpy(scratch.data(), data, n * sizeof(float));
     return scratch;
+  }
+
+  static PyObject* final_observations(PyObject* self, PyObject*) {
+    return guard([&]() -> PyObject* {
+      const Engine& e = engine(self);
+      const std::size_t count = e.final_count();
+      PyRef lanes = PyRef::steal(new_array(NPY_INT64, count, 0));
+      PyRef obs = PyRef::steal(new_array(NPY_FLOAT32, count, kObs));
+      if (!lanes || !obs) return nullptr;
+      e.write_final_observations({data_of<std::int64_t>(lanes), count},
+                                 {data_of<float>(obs), count * kObs});
+      return PyTuple_Pack(2, lanes.get(), obs.get());
+    });
   }
 
   static PyObject* get_logs(PyObject* self, PyObject*) {
@@ -243,6 +286,9 @@ class VecEnvClass {
          METH_FASTCALL | METH_KEYWORDS, Spec::kResetDoc},
         {"step", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(step)),
          METH_FASTCALL | METH_KEYWORDS, Spec::kStepDoc},
+        {"_step_per_lane", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(step_per_lane)),
+         METH_FASTCALL | METH_KEYWORDS, nullptr},
+        {"final_observations", final_observations, METH_NOARGS, Spec::kFinalObservationsDoc},
         {"get_logs", get_logs, METH_NOARGS, kGetLogsDoc},
         {"clear_logs", clear_logs, METH_NOARGS, kClearLogsDoc},
         {nullptr, nullptr, 0, nullptr},

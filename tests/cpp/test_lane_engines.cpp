@@ -159,6 +159,40 @@ TYPED_TEST(LaneEngine, WrongLengthsFailBeforeAnythingChanges) {
   }
 }
 
+// The rows kept for finished lanes are the states a step without the restart reaches;
+// the other lanes are not reported.
+TYPED_TEST(LaneEngine, FinalObservationsAreTheStatesFinishedLanesReached) {
+  constexpr std::size_t k = TypeParam::kObservationSize;
+  for (const std::size_t workers : {1u, 3u}) {
+    auto env = TypeParam::with_workers(19, workers);  // blocks and a tail on one thread
+    env.reset(8);
+    const std::vector<std::size_t> ending = {2, 9, 18};
+    for (const std::size_t i : ending) env.episode_steps[i] = 199;
+    const std::vector<float> actions(19, 2.0f);
+    auto unrestarted = env;
+    if (workers < 2) {
+      unrestarted.step_simd(actions);
+    } else {
+      unrestarted.VecEngine<TypeParam>::step_parallel(actions);
+    }
+    env.step_auto_reset(actions);
+    const auto reached = this->observations(unrestarted);
+    ASSERT_EQ(env.final_count(), ending.size());
+    std::vector<std::int64_t> lanes(ending.size());
+    std::vector<float> finals(ending.size() * k);
+    env.write_final_observations(lanes, finals);
+    for (std::size_t n = 0; n < ending.size(); ++n) {
+      EXPECT_EQ(lanes[n], static_cast<std::int64_t>(ending[n]));
+      EXPECT_EQ(std::vector<float>(finals.begin() + n * k, finals.begin() + (n + 1) * k),
+                this->lane(reached, ending[n]));
+    }
+    std::vector<float> wrong(k);
+    EXPECT_THROW(env.write_final_observations(lanes, wrong), InternalFailure);
+    env.reset(8);
+    EXPECT_EQ(env.final_count(), 0u);
+  }
+}
+
 TYPED_TEST(LaneEngine, ZeroLanesIsAnInternalFailure) {
   EXPECT_THROW(TypeParam::with_workers(0, 1), InternalFailure);
 }

@@ -91,6 +91,13 @@ class VecEngine {
     copy_out("truncation output", truncations, out);
   }
 
+  // The lanes whose last step ended an episode (terminal or truncated), in index order,
+  // and the observation each reached before the auto-reset replaced it: what a learner
+  // needs to bootstrap a truncated episode. `lanes` and `out` (k values a lane) must
+  // hold exactly final_count() entries.
+  std::size_t final_count() const;
+  void write_final_observations(std::span<std::int64_t> lanes, std::span<float> out) const;
+
  protected:
   VecEngine(std::size_t lanes, std::uint32_t max_steps_per_episode, std::size_t chunk_count);
 
@@ -125,6 +132,9 @@ class VecEngine {
   }
 
   std::vector<EpisodeLog> chunk_logs_;       // reused across steps
+  // Row i: lane i's observation when its episode last ended. Only the auto-reset
+  // writes it, for the lanes it restarts, so a step pays k stores per finished lane.
+  std::vector<float> final_observations_;
   std::vector<std::uint64_t> finished_bits_;  // lanes of blocks that finished this step
 };
 

@@ -21,6 +21,7 @@ VecEngine<Engine>::VecEngine(std::size_t lanes, std::uint32_t max_steps_per_epis
   lane_seeds.resize(num_envs);
   for (std::size_t i = 0; i < num_envs; ++i) lane_seeds[i] = i;
   finished_bits_.assign(num_envs / 64 + 1, 0);
+  final_observations_.assign(num_envs * Engine::kObservationSize, 0.0f);
 }
 
 template <class Engine>
@@ -45,6 +46,9 @@ void VecEngine<Engine>::reset_lane(std::size_t i, std::uint64_t lane_seed) {
 
 template <class Engine>
 void VecEngine<Engine>::reset_finished_lane(std::size_t i) {
+  constexpr std::size_t k = Engine::kObservationSize;
+  const auto columns = engine().observation_columns();
+  for (std::size_t j = 0; j < k; ++j) final_observations_[i * k + j] = columns[j][i];
   if constexpr (Engine::kSeedRule == SeedRule::kAdvanceByNumEnvs) {
     lane_seeds[i] += num_envs;
     reset_lane(i, lane_seeds[i]);
@@ -182,14 +186,20 @@ void VecEngine<Engine>::run_chunks(std::span<const float> actions, bool reset_fi
   check_length("actions", actions.size(), num_envs);
   const std::size_t size = chunk_size(Engine::kChunkRule, num_envs, workers);
   chunk_logs_.assign(workers, EpisodeLog{});
-  WorkerPool::global().run(workers, [&](std::size_t c) {
+  auto run_chunk = [&](std::size_t c) {
     const LaneRange range = chunk_range(c, workers, num_envs, size);
     EpisodeLog chunk_log;
     for (std::size_t i = range.begin; i < range.end; ++i) {
       if (step_one(i, actions[i], chunk_log) && reset_finished) reset_finished_lane(i);
     }
     chunk_logs_[c] = chunk_log;
-  });
+  };
+  // One chunk (the per-lane formulas asked for on one thread) needs no pool.
+  if (workers == 1) {
+    run_chunk(0);
+  } else {
+    WorkerPool::global().run(workers, run_chunk);
+  }
   for (const EpisodeLog& chunk_log : chunk_logs_) log.merge(chunk_log);
 }
 
@@ -198,6 +208,29 @@ void VecEngine<Engine>::write_observations(std::span<float> out) const {
   constexpr std::size_t k = Engine::kObservationSize;
   check_length("observation output", out.size(), num_envs * k);
   interleave<k>(engine().observation_columns(), num_envs, out.data());
+}
+
+template <class Engine>
+std::size_t VecEngine<Engine>::final_count() const {
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < num_envs; ++i) count += finished(i);
+  return count;
+}
+
+template <class Engine>
+void VecEngine<Engine>::write_final_observations(std::span<std::int64_t> lanes,
+                                                 std::span<float> out) const {
+  constexpr std::size_t k = Engine::kObservationSize;
+  const std::size_t count = final_count();
+  check_length("final lane output", lanes.size(), count);
+  check_length("final observation output", out.size(), count * k);
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < num_envs; ++i) {
+    if (!finished(i)) continue;
+    lanes[n] = static_cast<std::int64_t>(i);
+    std::memcpy(&out[n * k], &final_observations_[i * k], k * sizeof(float));
+    ++n;
+  }
 }
 
 }  // namespace vorlisk::envs
