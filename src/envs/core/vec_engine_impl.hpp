@@ -56,7 +56,12 @@ void VecEngine<Engine>::reset_finished_lane(std::size_t i) {
 // One lane with the per-lane formulas; a finished episode goes into `into`.
 template <class Engine>
 bool VecEngine<Engine>::step_one(std::size_t i, float action, EpisodeLog& into) {
-  const LaneOutcome outcome = engine().step_lane(i, action);
+  return record_lane(i, engine().step_lane(i, action), into);
+}
+
+// A lane's bookkeeping after the per-lane formulas; a finished episode goes into `into`.
+template <class Engine>
+bool VecEngine<Engine>::record_lane(std::size_t i, LaneOutcome outcome, EpisodeLog& into) {
   const std::uint32_t steps = episode_steps[i] + 1;
   episode_steps[i] = steps;
   const bool truncated = steps >= max_steps;
@@ -185,12 +190,29 @@ void VecEngine<Engine>::run_chunks(std::span<const float> actions, bool reset_fi
   WorkerPool::global().run(workers, [&](std::size_t c) {
     const LaneRange range = chunk_range(c, workers, num_envs, size);
     EpisodeLog chunk_log;
-    for (std::size_t i = range.begin; i < range.end; ++i) {
-      if (step_one(i, actions[i], chunk_log) && reset_finished) reset_finished_lane(i);
-    }
+    step_chunk(range, actions.data(), chunk_log, reset_finished);
     chunk_logs_[c] = chunk_log;
   });
   for (const EpisodeLog& chunk_log : chunk_logs_) log.merge(chunk_log);
+}
+
+// The per-lane formulas a batch of lanes at a time, then each lane's bookkeeping in
+// lane order, exactly as if every lane had been stepped and logged in turn: a lane's
+// formulas read and write only its own state.
+template <class Engine>
+void VecEngine<Engine>::step_chunk(LaneRange range, const float* actions, EpisodeLog& into,
+                                   bool reset_finished) {
+  std::uint8_t terminal[kLaneBatch];
+  float reward[kLaneBatch];
+  for (std::size_t i = range.begin; i < range.end; i += kLaneBatch) {
+    const std::size_t count = std::min(kLaneBatch, range.end - i);
+    engine().step_lane_batch(i, count, actions + i, terminal, reward);
+    for (std::size_t k = 0; k < count; ++k) {
+      if (record_lane(i + k, {terminal[k] != 0, reward[k]}, into) && reset_finished) {
+        reset_finished_lane(i + k);
+      }
+    }
+  }
 }
 
 template <class Engine>
