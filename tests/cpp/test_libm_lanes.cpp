@@ -60,6 +60,15 @@ TEST(LibmLanes, SinAndCosEveryLengthAndVariant) {
                    [](float x) { return std::sin(x); });
     check_prefixes([v](const float* x, float* o, std::size_t n) { vorlisk::envs::cosf_lanes(v, x, o, n); },
                    [](float x) { return std::cos(x); });
+    // sincosf, each output in place in turn.
+    check_prefixes([v](const float* x, float* o, std::size_t n) {
+      std::vector<float> other(n);
+      vorlisk::envs::sincosf_lanes(v, x, o, other.data(), n);
+    }, [](float x) { return std::sin(x); });
+    check_prefixes([v](const float* x, float* o, std::size_t n) {
+      std::vector<float> other(n);
+      vorlisk::envs::sincosf_lanes(v, x, other.data(), o, n);
+    }, [](float x) { return std::cos(x); });
   }
   check_prefixes([](const float* x, float* o, std::size_t n) { vorlisk::envs::sinf_lanes(x, o, n); },
                  [](float x) { return std::sin(x); });

@@ -24,6 +24,64 @@ using I64x4 = std::int64_t __attribute__((vector_size(32)));
 
 VORLISK_INLINE F64x4 splat_f64(double x) { return F64x4{} + x; }
 
+// A group of four lanes, or the last `count` < 4 of an array (the rest zero): a
+// copy of variable length compiles to a byte loop, so whole groups take the fixed one.
+VORLISK_INLINE F32x4 load_lanes(const float* p, std::size_t count) {
+  if (count == 4) return load<F32x4>(p);
+  F32x4 v{};
+  std::memcpy(&v, p, count * sizeof(float));
+  return v;
+}
+VORLISK_INLINE void store_lanes(float* p, F32x4 v, std::size_t count) {
+  if (count == 4) return store(p, v);
+  std::memcpy(p, &v, count * sizeof(float));
+}
+
+// out[o][k] = f_o(x[k]) over an array: Group computes kOut results for four lanes and
+// marks the lanes it leaves to the library, which Group::library then computes one by
+// one. Two groups a round give the processor independent work to overlap. Every
+// input is read before its results are stored, so an output may be the input.
+template <std::size_t kOut, class Group>
+VORLISK_INLINE void map_lanes(const float* x, float* const (&out)[kOut], std::size_t n,
+                              const Group& group) {
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const F32x4 a = load<F32x4>(x + i);
+    const F32x4 b = load<F32x4>(x + i + 4);
+    F32x4 ra[kOut];
+    F32x4 rb[kOut];
+    I32x4 library_a;
+    I32x4 library_b;
+    group(a, ra, library_a);
+    group(b, rb, library_b);
+    if (any(library_a | library_b)) {
+      for (std::size_t k = 0; k < 4; ++k) {
+        for (std::size_t o = 0; o < kOut; ++o) {
+          if (library_a[k]) ra[o][k] = group.library(o, a[k]);
+          if (library_b[k]) rb[o][k] = group.library(o, b[k]);
+        }
+      }
+    }
+    for (std::size_t o = 0; o < kOut; ++o) {
+      store(out[o] + i, ra[o]);
+      store(out[o] + i + 4, rb[o]);
+    }
+  }
+  for (; i < n; i += 4) {
+    const std::size_t count = std::min<std::size_t>(4, n - i);
+    const F32x4 a = load_lanes(x + i, count);
+    F32x4 r[kOut];
+    I32x4 library;
+    group(a, r, library);
+    for (std::size_t k = 0; k < 4; ++k) {
+      for (std::size_t o = 0; o < kOut; ++o) {
+        if (library[k]) r[o][k] = group.library(o, a[k]);
+      }
+    }
+    for (std::size_t o = 0; o < kOut; ++o) store_lanes(out[o] + i, r[o], count);
+  }
+}
+
 // ---------------------------------------------------------------------------------
 // sinf and cosf as glibc computes them below |x| = 120 (its flt-32 s_sinf.c, s_cosf.c,
 // s_sincosf.h and their data): the float widened to double, one multiply-subtract
@@ -72,10 +130,11 @@ struct Fused {
 };
 #endif
 
-// Four lanes; `library` marks those (|y| >= 120, inf, NaN) the caller must hand to
-// the library.
-template <class Ops, bool kCos>
-VORLISK_INLINE F32x4 sincos4(F32x4 y, I32x4& library) {
+// sinf and cosf of four lanes from one reduction: glibc's sinf and cosf reduce alike
+// and differ only in which polynomial the quadrant's parity picks. `library` marks
+// the lanes (|y| >= 120, inf, NaN) the caller must hand to the library.
+template <class Ops>
+VORLISK_INLINE void sincos4(F32x4 y, F32x4& sin_y, F32x4& cos_y, I32x4& library) {
   const I32x4 abs_bits = reinterpret_cast<I32x4>(y) & 0x7fffffff;
   library = abs_bits >= kLargeBits;
   const I32x4 tiny = abs_bits < kTinyBits;
@@ -106,26 +165,29 @@ VORLISK_INLINE F32x4 sincos4(F32x4 y, I32x4& library) {
   // polynomial is near 1, never zero).
   cos_poly = (n64 & 2) != 0 ? -cos_poly : cos_poly;
 
-  const I64x4 use_cos = ((n64 + (kCos ? 1 : 0)) & 1) != 0;
-  const F32x4 result = __builtin_convertvector(use_cos ? cos_poly : sin_poly, F32x4);
-  return select<F32x4>(tiny, kCos ? splat<F32x4>(1.0f) : y, result);
+  const I64x4 odd = (n64 & 1) != 0;
+  const F32x4 sin_r = __builtin_convertvector(odd ? cos_poly : sin_poly, F32x4);
+  const F32x4 cos_r = __builtin_convertvector(odd ? sin_poly : cos_poly, F32x4);
+  sin_y = select<F32x4>(tiny, y, sin_r);
+  cos_y = select<F32x4>(tiny, splat<F32x4>(1.0f), cos_r);
 }
 
-template <class Ops, bool kCos>
-VORLISK_INLINE void sincos_array(const float* x, float* out, std::size_t n) {
-  for (std::size_t i = 0; i < n; i += 4) {
-    const std::size_t count = std::min<std::size_t>(4, n - i);
-    F32x4 y{};
-    std::memcpy(&y, x + i, count * sizeof(float));
-    I32x4 library;
-    F32x4 r = sincos4<Ops, kCos>(y, library);
-    if (any(library)) {
-      for (std::size_t k = 0; k < 4; ++k) {
-        if (library[k]) r[k] = kCos ? std::cos(y[k]) : std::sin(y[k]);
-      }
-    }
-    std::memcpy(out + i, &r, count * sizeof(float));
+// Which of sin and cos to produce, in that order.
+template <class Ops, bool kSin, bool kCos>
+struct SinCosGroup {
+  VORLISK_INLINE void operator()(F32x4 y, F32x4 (&r)[kSin + kCos], I32x4& library) const {
+    F32x4 sin_y;
+    F32x4 cos_y;
+    sincos4<Ops>(y, sin_y, cos_y, library);
+    if constexpr (kSin) r[0] = sin_y;
+    if constexpr (kCos) r[kSin] = cos_y;
   }
+  static float library(std::size_t o, float y) { return kSin && o == 0 ? std::sin(y) : std::cos(y); }
+};
+
+template <class Ops, bool kSin, bool kCos>
+VORLISK_INLINE void sincos_array(const float* x, float* const (&out)[kSin + kCos], std::size_t n) {
+  map_lanes(x, out, n, SinCosGroup<Ops, kSin, kCos>{});
 }
 
 // ---------------------------------------------------------------------------------
@@ -158,6 +220,15 @@ VORLISK_INLINE F32x4 fmod4(F32x4 x, const FmodDivisor& d, I32x4& library) {
   return select<F32x4>(below, x, signed_r);
 }
 
+struct FmodGroup {
+  FmodDivisor divisor;
+  float y;
+  VORLISK_INLINE void operator()(F32x4 x, F32x4 (&r)[1], I32x4& library) const {
+    r[0] = fmod4(x, divisor, library);
+  }
+  float library(std::size_t, float x) const { return std::fmod(x, y); }
+};
+
 VORLISK_INLINE void fmod_array(const float* x, float y, float* out, std::size_t n) {
   if (!std::isfinite(y) || y == 0.0f) {
     for (std::size_t i = 0; i < n; ++i) out[i] = std::fmod(x[i], y);
@@ -168,19 +239,8 @@ VORLISK_INLINE void fmod_array(const float* x, float y, float* out, std::size_t 
   d.limit = d.abs * kFmodVectorQuotients;
   d.abs_d = d.abs;
   d.reciprocal = 1.0 / d.abs_d;
-  for (std::size_t i = 0; i < n; i += 4) {
-    const std::size_t count = std::min<std::size_t>(4, n - i);
-    F32x4 v{};
-    std::memcpy(&v, x + i, count * sizeof(float));
-    I32x4 library;
-    F32x4 r = fmod4(v, d, library);
-    if (any(library)) {
-      for (std::size_t k = 0; k < 4; ++k) {
-        if (library[k]) r[k] = std::fmod(v[k], y);
-      }
-    }
-    std::memcpy(out + i, &r, count * sizeof(float));
-  }
+  float* const outs[1] = {out};
+  map_lanes(x, outs, n, FmodGroup{d, y});
 }
 
 // ---------------------------------------------------------------------------------
@@ -193,46 +253,62 @@ void sin_library(const float* x, float* out, std::size_t n) {
 void cos_library(const float* x, float* out, std::size_t n) {
   for (std::size_t i = 0; i < n; ++i) out[i] = std::cos(x[i]);
 }
+void sincos_library(const float* x, float* sin_out, float* cos_out, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i) {
+    const float y = x[i];  // sin_out may be x
+    sin_out[i] = std::sin(y);
+    cos_out[i] = std::cos(y);
+  }
+}
 void fmod_library(const float* x, float y, float* out, std::size_t n) {
   for (std::size_t i = 0; i < n; ++i) out[i] = std::fmod(x[i], y);
 }
 
-void sin_plain(const float* x, float* out, std::size_t n) { sincos_array<Plain, false>(x, out, n); }
-void cos_plain(const float* x, float* out, std::size_t n) { sincos_array<Plain, true>(x, out, n); }
-void fmod_plain(const float* x, float y, float* out, std::size_t n) { fmod_array(x, y, out, n); }
+// One set of entry points per build of the arithmetic.
+#define VORLISK_LIBM_ENTRY_POINTS(TARGET, OPS, SUFFIX)                                        \
+  TARGET void sin_##SUFFIX(const float* x, float* out, std::size_t n) {                     \
+    float* const outs[1] = {out};                                                           \
+    sincos_array<OPS, true, false>(x, outs, n);                                             \
+  }                                                                                         \
+  TARGET void cos_##SUFFIX(const float* x, float* out, std::size_t n) {                     \
+    float* const outs[1] = {out};                                                           \
+    sincos_array<OPS, false, true>(x, outs, n);                                             \
+  }                                                                                         \
+  TARGET void sincos_##SUFFIX(const float* x, float* sin_out, float* cos_out, std::size_t n) { \
+    float* const outs[2] = {sin_out, cos_out};                                              \
+    sincos_array<OPS, true, true>(x, outs, n);                                              \
+  }                                                                                         \
+  TARGET void fmod_##SUFFIX(const float* x, float y, float* out, std::size_t n) {           \
+    fmod_array(x, y, out, n);                                                               \
+  }
 
+VORLISK_LIBM_ENTRY_POINTS(, Plain, plain)
 #if defined(__x86_64__)
-[[gnu::target("avx2,fma")]] void sin_fused(const float* x, float* out, std::size_t n) {
-  sincos_array<Fused, false>(x, out, n);
-}
-[[gnu::target("avx2,fma")]] void cos_fused(const float* x, float* out, std::size_t n) {
-  sincos_array<Fused, true>(x, out, n);
-}
-[[gnu::target("avx2,fma")]] void fmod_avx2(const float* x, float y, float* out, std::size_t n) {
-  fmod_array(x, y, out, n);
-}
+VORLISK_LIBM_ENTRY_POINTS([[gnu::target("avx2,fma")]], Fused, fused)
 #endif
+#undef VORLISK_LIBM_ENTRY_POINTS
 
 struct Kernels {
   void (*sin)(const float*, float*, std::size_t);
   void (*cos)(const float*, float*, std::size_t);
+  void (*sincos)(const float*, float*, float*, std::size_t);
   void (*fmod)(const float*, float, float*, std::size_t);
 };
 
 Kernels kernels_for(LibmVariant variant) {
   switch (variant) {
     case LibmVariant::kPlain:
-      return {sin_plain, cos_plain, fmod_plain};
+      return {sin_plain, cos_plain, sincos_plain, fmod_plain};
     case LibmVariant::kFused:
 #if defined(__x86_64__)
-      return {sin_fused, cos_fused, fmod_avx2};
+      return {sin_fused, cos_fused, sincos_fused, fmod_fused};
 #else
       [[fallthrough]];
 #endif
     case LibmVariant::kLibrary:
       break;
   }
-  return {sin_library, cos_library, fmod_library};
+  return {sin_library, cos_library, sincos_library, fmod_library};
 }
 
 bool processor_has_fma() {
@@ -321,6 +397,9 @@ bool libm_variant_runs(LibmVariant variant) {
 
 void sinf_lanes(const float* x, float* out, std::size_t n) { active_kernels().sin(x, out, n); }
 void cosf_lanes(const float* x, float* out, std::size_t n) { active_kernels().cos(x, out, n); }
+void sincosf_lanes(const float* x, float* sin_out, float* cos_out, std::size_t n) {
+  active_kernels().sincos(x, sin_out, cos_out, n);
+}
 void fmodf_lanes(const float* x, float y, float* out, std::size_t n) {
   active_kernels().fmod(x, y, out, n);
 }
@@ -330,6 +409,10 @@ void sinf_lanes(LibmVariant variant, const float* x, float* out, std::size_t n) 
 }
 void cosf_lanes(LibmVariant variant, const float* x, float* out, std::size_t n) {
   kernels_for(variant).cos(x, out, n);
+}
+void sincosf_lanes(LibmVariant variant, const float* x, float* sin_out, float* cos_out,
+                   std::size_t n) {
+  kernels_for(variant).sincos(x, sin_out, cos_out, n);
 }
 void fmodf_lanes(LibmVariant variant, const float* x, float y, float* out, std::size_t n) {
   kernels_for(variant).fmod(x, y, out, n);

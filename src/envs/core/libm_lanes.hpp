@@ -30,11 +30,15 @@ bool libm_variant_runs(LibmVariant variant);
 void sinf_lanes(const float* x, float* out, std::size_t n);
 void cosf_lanes(const float* x, float* out, std::size_t n);
 void fmodf_lanes(const float* x, float y, float* out, std::size_t n);
+// Both from one reduction, as cheap as either alone; `sin_out` may be `x`.
+void sincosf_lanes(const float* x, float* sin_out, float* cos_out, std::size_t n);
 
 // The same with a given variant, which must run on this processor. For fmodf every
 // variant gives the same exact result; kFused only selects the AVX2 code.
 void sinf_lanes(LibmVariant variant, const float* x, float* out, std::size_t n);
 void cosf_lanes(LibmVariant variant, const float* x, float* out, std::size_t n);
+void sincosf_lanes(LibmVariant variant, const float* x, float* sin_out, float* cos_out,
+                   std::size_t n);
 void fmodf_lanes(LibmVariant variant, const float* x, float y, float* out, std::size_t n);
 
 // Where the vector code gives way to the library per lane: |x| >= 120 (and inf/NaN)

@@ -116,7 +116,6 @@ class VecEngine {
   bool finished(std::size_t i) const { return (terminals[i] | truncations[i]) != 0; }
   void reset_finished_lane(std::size_t i);
   bool step_one(std::size_t i, float action, EpisodeLog& into);
-  bool record_lane(std::size_t i, LaneOutcome outcome, EpisodeLog& into);
   void step_chunk(LaneRange range, const float* actions, EpisodeLog& into, bool reset_finished);
   template <class F>
   void run_blocks(std::size_t end, const float* actions);

@@ -97,8 +97,7 @@ void CartPole::step_lane_batch(std::size_t i, std::size_t count, const float* ac
                                std::uint8_t* terminal, float* reward) {
   float sin_t[kLaneBatch];
   float cos_t[kLaneBatch];
-  sinf_lanes(&pole_angle[i], sin_t, count);
-  cosf_lanes(&pole_angle[i], cos_t, count);
+  sincosf_lanes(&pole_angle[i], sin_t, cos_t, count);
   for_lane_vectors<F32x4>(count, [&]<class T>(std::size_t k) {
     const T action = load<T>(actions + k);
     const T force = ((action >= 1.0f) & (action < 2.0f)) ? splat<T>(kForce) : splat<T>(-kForce);

@@ -93,14 +93,14 @@ void MountainCar::step_lane_batch(std::size_t i, std::size_t count, const float*
   });
 }
 
+// Blocks visit their lanes in order from lane 0, so at the start of each batch of
+// kLaneBatch lanes the cosines of the whole batch come from one call, before any of
+// its lanes moves; everything after them is lane-wise arithmetic.
 template <class F>
 VORLISK_INLINE void MountainCar::step_lanes(std::size_t i, const float* actions,
                                             MaskOf<F>& terminal, F& reward) {
-  // The cosines first, from memory into memory (the call clobbers every vector
-  // register); everything after them is lane-wise arithmetic.
-  float pulls[kWidthOf<F>] = {};
-  slope_pulls(&position[i], pulls, kWidthOf<F>);
-  terminal = move_lanes<F>(&position[i], &velocity[i], actions, pulls);
+  if (i % kLaneBatch == 0) slope_pulls(&position[i], block_pulls_, std::min(kLaneBatch, num_envs - i));
+  terminal = move_lanes<F>(&position[i], &velocity[i], actions, block_pulls_ + i % kLaneBatch);
   reward = splat<F>(kStepReward);
 }
 

@@ -38,6 +38,9 @@ class MountainCar : public VecEngine<MountainCar> {
 
   LaneVector<float> position;
   LaneVector<float> velocity;
+
+ private:
+  float block_pulls_[kLaneBatch] = {};  // the slope's pull on the lanes of the current batch
 };
 
 }  // namespace vorlisk::envs::gymnasium

@@ -131,8 +131,7 @@ void Pendulum::step_lane_batch(std::size_t i, std::size_t count, const float* ac
   for (std::size_t k = 0; k < count; ++k) wrapped[k] = wrapped[k] + kTwoPi;
   fmodf_lanes(wrapped, kTwoPi, wrapped, count);
   for (std::size_t k = 0; k < count; ++k) theta[i + k] = wrapped[k] + (-kPi);
-  cosf_lanes(&theta[i], &cos_theta[i], count);
-  sinf_lanes(&theta[i], &sin_theta[i], count);
+  sincosf_lanes(&theta[i], &sin_theta[i], &cos_theta[i], count);
 }
 
 template <class F>
