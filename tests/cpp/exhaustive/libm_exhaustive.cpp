@@ -138,39 +138,25 @@ TEST(LibmExhaustive, ChosenVariantMatchesTheProcessorAndTunables) {
   EXPECT_EQ(vorlisk::envs::libm_variant(), expected_variant());
 }
 
-TEST(LibmExhaustive, SinfEveryFloat) {
+// sinf and cosf, each alone and as one output of sincosf, in the chosen variant.
+TEST(LibmExhaustive, SinfAndCosfEveryFloat) {
   const LibmVariant variant = vorlisk::envs::libm_variant();
   if (variant == LibmVariant::kLibrary) GTEST_SKIP() << "library calls only";
-  // sinf alone and as one output of sincosf.
-  const std::vector<Report> reports = compare_all(
-      kSinCosVectorBits,
-      {[&](const float* x, float* out, std::size_t n) { vorlisk::envs::sinf_lanes(variant, x, out, n); },
-       [&](const float* x, float* out, std::size_t n) {
-         std::vector<float> scratch(n);
-         vorlisk::envs::sincosf_lanes(variant, x, out, scratch.data(), n);
-       }},
-      [](float x) { return std::sin(x); });
-  for (const Report& r : reports) {
-    EXPECT_EQ(r.mismatches, 0u) << describe(r);
-    EXPECT_GT(r.compared, std::uint64_t{2} * kSinCosVectorBits);
-  }
-}
-
-TEST(LibmExhaustive, CosfEveryFloat) {
-  const LibmVariant variant = vorlisk::envs::libm_variant();
-  if (variant == LibmVariant::kLibrary) GTEST_SKIP() << "library calls only";
-  // cosf alone and as one output of sincosf.
-  const std::vector<Report> reports = compare_all(
-      kSinCosVectorBits,
-      {[&](const float* x, float* out, std::size_t n) { vorlisk::envs::cosf_lanes(variant, x, out, n); },
-       [&](const float* x, float* out, std::size_t n) {
-         std::vector<float> scratch(n);
-         vorlisk::envs::sincosf_lanes(variant, x, scratch.data(), out, n);
-       }},
-      [](float x) { return std::cos(x); });
-  for (const Report& r : reports) {
-    EXPECT_EQ(r.mismatches, 0u) << describe(r);
-    EXPECT_GT(r.compared, std::uint64_t{2} * kSinCosVectorBits);
+  for (const bool cosine : {false, true}) {
+    const LaneFunction alone = [&](const float* x, float* out, std::size_t n) {
+      cosine ? vorlisk::envs::cosf_lanes(variant, x, out, n) : vorlisk::envs::sinf_lanes(variant, x, out, n);
+    };
+    const LaneFunction paired = [&](const float* x, float* out, std::size_t n) {
+      std::vector<float> other(n);
+      vorlisk::envs::sincosf_lanes(variant, x, cosine ? other.data() : out, cosine ? out : other.data(), n);
+    };
+    const std::vector<Report> reports = compare_all(
+        kSinCosVectorBits, {alone, paired},
+        [cosine](float x) { return cosine ? std::cos(x) : std::sin(x); });
+    for (const Report& r : reports) {
+      EXPECT_EQ(r.mismatches, 0u) << (cosine ? "cosf: " : "sinf: ") << describe(r);
+      EXPECT_GT(r.compared, std::uint64_t{2} * kSinCosVectorBits);
+    }
   }
 }
 
