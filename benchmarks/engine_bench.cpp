@@ -1,6 +1,8 @@
 // Engine-only cost: nanoseconds per lane-step of the block formulas (single-thread
 // path, lane count a multiple of eight) and of the per-lane formulas (the chunked
-// path with one chunk), without Python or auto-reset in the way.
+// path with one chunk), without Python or auto-reset in the way; then the chunked
+// path with two chunks on the worker pool (wall time per lane) and its speed-up over
+// the blocks.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -34,8 +36,8 @@ double ns_per_lane(std::size_t lanes, Step step) {
 // cost measured alone and subtracted), so no lane finishes or drifts into
 // unphysical values however often the step is repeated.
 template <class Engine>
-double measure(std::size_t lanes, bool blocks) {
-  Engine start = Engine::with_workers(lanes, 1);
+double measure(std::size_t lanes, bool blocks, std::size_t workers = 1) {
+  Engine start = Engine::with_workers(lanes, workers);
   start.reset(7);
   Engine engine = start;
   std::vector<float> actions(lanes);
@@ -54,8 +56,13 @@ double measure(std::size_t lanes, bool blocks) {
 
 template <class Engine>
 void report(const char* name, std::size_t lanes) {
-  std::printf("%-12s lanes %6zu  block formulas %6.2f ns/lane  per-lane formulas %6.2f ns/lane\n",
-              name, lanes, measure<Engine>(lanes, true), measure<Engine>(lanes, false));
+  const double blocks = measure<Engine>(lanes, true);
+  const double per_lane = measure<Engine>(lanes, false);
+  const double two_chunks = measure<Engine>(lanes, false, 2);
+  std::printf(
+      "%-12s lanes %6zu  block formulas %6.2f ns/lane  per-lane formulas %6.2f ns/lane (%.2fx)"
+      "  2 chunks %6.2f ns/lane (%.2fx the blocks' speed)\n",
+      name, lanes, blocks, per_lane, per_lane / blocks, two_chunks, blocks / two_chunks);
 }
 
 }  // namespace

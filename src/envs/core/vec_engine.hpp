@@ -10,6 +10,10 @@
 //   static constexpr bool kResetClearsRewards; // reset() also zeroes `rewards`
 //   void draw_lane(std::size_t i, Xoshiro256StarStar& rng);
 //   LaneOutcome step_lane(std::size_t i, float action);   // per-lane formulas
+//   // The same formulas for lanes i .. i + count - 1 (count <= kLaneBatch), several
+//   // at a time, giving the same bits: terminal flags (0 or 1) and rewards per lane.
+//   void step_lane_batch(std::size_t i, std::size_t count, const float* actions,
+//                        std::uint8_t* terminal, float* reward);
 //   template <class F>   // F32x4 or F32x8: kWidthOf<F> lanes from lane i, block formulas
 //   void step_lanes(std::size_t i, const float* actions, MaskOf<F>& terminal, F& reward);
 //   std::array<const float*, kObservationSize> observation_columns() const;
@@ -36,6 +40,9 @@
 namespace vorlisk::envs {
 
 inline constexpr std::size_t kBlockLanes = 8;
+// Lanes a chunk steps with the per-lane formulas before their bookkeeping: enough to
+// amortise the vector sin/cos/fmod calls, small enough for stack buffers.
+inline constexpr std::size_t kLaneBatch = 64;
 
 enum class SeedRule {
   kAdvanceByNumEnvs,  // each auto-reset uses stored + num_envs and stores it
@@ -116,6 +123,7 @@ class VecEngine {
   bool finished(std::size_t i) const { return (terminals[i] | truncations[i]) != 0; }
   void reset_finished_lane(std::size_t i);
   bool step_one(std::size_t i, float action, EpisodeLog& into);
+  void step_chunk(LaneRange range, const float* actions, EpisodeLog& into, bool reset_finished);
   template <class F>
   void run_blocks(std::size_t end, const float* actions);
   template <class F, std::size_t kBlocks>
@@ -137,5 +145,28 @@ class VecEngine {
   std::vector<float> final_observations_;
   std::vector<std::uint64_t> finished_bits_;  // lanes of blocks that finished this step
 };
+
+// Where an engine's per-lane batch leaves a lane's outcome: a vector of lanes from
+// lane k on, or lane k alone.
+template <class F>
+VORLISK_INLINE void store_outcome(std::size_t k, MaskOf<F> terminal, F reward,
+                                  std::uint8_t* terminals, float* rewards) {
+  store_flags<F>(terminals + k, terminal);
+  store(rewards + k, reward);
+}
+VORLISK_INLINE void store_outcome(std::size_t k, bool terminal, float reward,
+                                  std::uint8_t* terminals, float* rewards) {
+  terminals[k] = terminal;
+  rewards[k] = reward;
+}
+
+// Calls step.template operator()<F>(k) for each whole vector of F lanes from lane k
+// in [0, count), then step.template operator()<float>(k) for each lane left over.
+template <class F, class Step>
+VORLISK_INLINE void for_lane_vectors(std::size_t count, Step&& step) {
+  std::size_t k = 0;
+  for (; k + kWidthOf<F> <= count; k += kWidthOf<F>) step.template operator()<F>(k);
+  for (; k < count; ++k) step.template operator()<float>(k);
+}
 
 }  // namespace vorlisk::envs

@@ -189,9 +189,7 @@ void VecEngine<Engine>::run_chunks(std::span<const float> actions, bool reset_fi
   auto run_chunk = [&](std::size_t c) {
     const LaneRange range = chunk_range(c, workers, num_envs, size);
     EpisodeLog chunk_log;
-    for (std::size_t i = range.begin; i < range.end; ++i) {
-      if (step_one(i, actions[i], chunk_log) && reset_finished) reset_finished_lane(i);
-    }
+    step_chunk(range, actions.data(), chunk_log, reset_finished);
     chunk_logs_[c] = chunk_log;
   };
   // One chunk (the per-lane formulas asked for on one thread) needs no pool.
@@ -201,6 +199,53 @@ void VecEngine<Engine>::run_chunks(std::span<const float> actions, bool reset_fi
     WorkerPool::global().run(workers, run_chunk);
   }
   for (const EpisodeLog& chunk_log : chunk_logs_) log.merge(chunk_log);
+}
+
+// The per-lane formulas a batch of lanes at a time, then the batch's bookkeeping in
+// vectors, then its finished lanes logged and restarted in lane order: the same as
+// stepping, logging and restarting lane after lane, because a lane's formulas and
+// restart read and write only its own lane.
+template <class Engine>
+void VecEngine<Engine>::step_chunk(LaneRange range, const float* actions, EpisodeLog& into,
+                                   bool reset_finished) {
+  static_assert(kLaneBatch <= 64, "one bit per lane of a batch");
+  std::uint8_t terminal[kLaneBatch];
+  float reward[kLaneBatch];
+  for (std::size_t i = range.begin; i < range.end; i += kLaneBatch) {
+    const std::size_t count = std::min(kLaneBatch, range.end - i);
+    engine().step_lane_batch(i, count, actions + i, terminal, reward);
+    std::uint64_t finished = 0;  // bit k: lane i + k
+    std::size_t k = 0;
+    for (; k + 4 <= count; k += 4) {
+      const std::size_t j = i + k;
+      const U32x4 steps = load<U32x4>(&episode_steps[j]) + 1;
+      store(&episode_steps[j], steps);
+      const I32x4 truncated = reinterpret_cast<I32x4>(steps >= max_steps);
+      const I32x4 ended = __builtin_convertvector(load<U8x4>(terminal + k), I32x4) != 0;
+      store(&terminals[j], load<U8x4>(terminal + k));
+      store_flags<F32x4>(&truncations[j], truncated);
+      const F32x4 r = load<F32x4>(reward + k);
+      store(&rewards[j], r);
+      store(&episode_returns[j], load<F32x4>(&episode_returns[j]) + r);
+      finished |= static_cast<std::uint64_t>(lane_bits(ended | truncated)) << k;
+    }
+    for (; k < count; ++k) {
+      const std::size_t j = i + k;
+      const std::uint32_t steps = episode_steps[j] + 1;
+      episode_steps[j] = steps;
+      const bool truncated = steps >= max_steps;
+      terminals[j] = terminal[k];
+      truncations[j] = truncated;
+      rewards[j] = reward[k];
+      episode_returns[j] += reward[k];
+      finished |= static_cast<std::uint64_t>(terminal[k] != 0 || truncated) << k;
+    }
+    for (; finished != 0; finished &= finished - 1) {
+      const std::size_t j = i + static_cast<std::size_t>(__builtin_ctzll(finished));
+      into.add_episode(episode_returns[j], episode_steps[j]);
+      if (reset_finished) reset_finished_lane(j);
+    }
+  }
 }
 
 template <class Engine>

@@ -1,5 +1,6 @@
 #include "envs/gymnasium/cartpole.hpp"
 
+#include "envs/core/libm_lanes.hpp"
 #include "envs/core/simd.hpp"
 #include "envs/core/vec_engine_impl.hpp"
 
@@ -88,6 +89,29 @@ LaneOutcome CartPole::step_lane(std::size_t i, float action) {
   pole_vel[i] = next.omega;
   const bool terminal = is_terminal(next);
   return {terminal, terminal ? 0.0f : 1.0f};
+}
+
+// The per-lane formulas with the library's sin and cos of the pole angle, lanes in
+// vectors: trunc(action) == 1 exactly where 1 <= action < 2.
+void CartPole::step_lane_batch(std::size_t i, std::size_t count, const float* actions,
+                               std::uint8_t* terminal, float* reward) {
+  float sin_t[kLaneBatch];
+  float cos_t[kLaneBatch];
+  sincosf_lanes(&pole_angle[i], sin_t, cos_t, count);
+  for_lane_vectors<F32x4>(count, [&]<class T>(std::size_t k) {
+    const T action = load<T>(actions + k);
+    const T force = ((action >= 1.0f) & (action < 2.0f)) ? splat<T>(kForce) : splat<T>(-kForce);
+    const std::size_t j = i + k;
+    const State<T> next = euler_step<T>(
+        {load<T>(&cart_pos[j]), load<T>(&cart_vel[j]), load<T>(&pole_angle[j]), load<T>(&pole_vel[j])},
+        force, load<T>(sin_t + k), load<T>(cos_t + k));
+    store(&cart_pos[j], next.x);
+    store(&cart_vel[j], next.v);
+    store(&pole_angle[j], next.theta);
+    store(&pole_vel[j], next.omega);
+    const auto ended = is_terminal(next);
+    store_outcome(k, ended, ended ? splat<T>(0.0f) : splat<T>(1.0f), terminal, reward);
+  });
 }
 
 template <class F>

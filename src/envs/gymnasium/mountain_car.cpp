@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "envs/core/lane_math.hpp"
+#include "envs/core/libm_lanes.hpp"
 #include "envs/core/vec_engine_impl.hpp"
 
 namespace vorlisk::envs::gymnasium {
@@ -23,6 +24,14 @@ constexpr float kStartWidth = 0.20000002f;  // -0.4f - (-0.6f) in single precisi
 // The slope's pull at position p: the only library call of a step.
 inline float slope_pull(float p) { return std::cos(p * kHillFrequency) * (-kGravity); }
 
+// The same for `count` lanes from `p` into `pull`, the cosine lane-wise with the
+// library's bits.
+inline void slope_pulls(const float* p, float* pull, std::size_t count) {
+  for (std::size_t k = 0; k < count; ++k) pull[k] = p[k] * kHillFrequency;
+  cosf_lanes(pull, pull, count);
+  for (std::size_t k = 0; k < count; ++k) pull[k] = pull[k] * (-kGravity);
+}
+
 // The step in three stages that blocks and single lanes share, so they agree bit
 // for bit: the push and the pull change the speed, the speed moves the car, and
 // the left wall stops it (at the right bound the car keeps its speed). T is float
@@ -39,6 +48,19 @@ VORLISK_INLINE T move(T p, T v) {
 template <class T>
 VORLISK_INLINE T stop_at_wall(T p, T v) {
   return ((p == kMinPosition) & (v < 0.0f)) ? 0.0f : v;
+}
+
+// The step from the pulls on, lanes in vectors (T: a vector of lanes or float).
+template <class T>
+VORLISK_INLINE auto move_lanes(float* position, float* velocity, const float* actions,
+                               const float* pulls) {
+  T p = load<T>(position);
+  T v = accelerate(load<T>(velocity), load<T>(actions), load<T>(pulls));
+  p = move(p, v);
+  v = stop_at_wall(p, v);
+  store(position, p);
+  store(velocity, v);
+  return p >= kGoalPosition;
 }
 
 }  // namespace
@@ -61,20 +83,24 @@ LaneOutcome MountainCar::step_lane(std::size_t i, float action) {
   return {p >= kGoalPosition, kStepReward};
 }
 
+void MountainCar::step_lane_batch(std::size_t i, std::size_t count, const float* actions,
+                                  std::uint8_t* terminal, float* reward) {
+  float pulls[kLaneBatch] = {};  // initialised only to quiet a false uninitialised-use warning
+  slope_pulls(&position[i], pulls, count);
+  for_lane_vectors<F32x4>(count, [&]<class T>(std::size_t k) {
+    const auto at_goal = move_lanes<T>(&position[i + k], &velocity[i + k], actions + k, pulls + k);
+    store_outcome(k, at_goal, splat<T>(kStepReward), terminal, reward);
+  });
+}
+
+// Blocks visit their lanes in order from lane 0, so at the start of each batch of
+// kLaneBatch lanes the cosines of the whole batch come from one call, before any of
+// its lanes moves; everything after them is lane-wise arithmetic.
 template <class F>
 VORLISK_INLINE void MountainCar::step_lanes(std::size_t i, const float* actions,
                                             MaskOf<F>& terminal, F& reward) {
-  // The library cosine once per lane, straight from memory into memory (a call
-  // clobbers every vector register); everything after it is lane-wise arithmetic.
-  float pulls[kWidthOf<F>];
-  for (int k = 0; k < kWidthOf<F>; ++k) pulls[k] = slope_pull(position[i + k]);
-  F p = load<F>(&position[i]);
-  F v = accelerate(load<F>(&velocity[i]), load<F>(actions), load<F>(pulls));
-  p = move(p, v);
-  v = stop_at_wall(p, v);
-  store(&position[i], p);
-  store(&velocity[i], v);
-  terminal = p >= kGoalPosition;
+  if (i % kLaneBatch == 0) slope_pulls(&position[i], block_pulls_, std::min(kLaneBatch, num_envs - i));
+  terminal = move_lanes<F>(&position[i], &velocity[i], actions, block_pulls_ + i % kLaneBatch);
   reward = splat<F>(kStepReward);
 }
 

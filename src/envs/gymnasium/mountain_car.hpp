@@ -28,6 +28,8 @@ class MountainCar : public VecEngine<MountainCar> {
 
   void draw_lane(std::size_t i, Xoshiro256StarStar& rng);
   LaneOutcome step_lane(std::size_t i, float action);
+  void step_lane_batch(std::size_t i, std::size_t count, const float* actions,
+                       std::uint8_t* terminal, float* reward);
   template <class F>
   void step_lanes(std::size_t i, const float* actions, MaskOf<F>& terminal, F& reward);
   std::array<const float*, kObservationSize> observation_columns() const {
@@ -36,6 +38,9 @@ class MountainCar : public VecEngine<MountainCar> {
 
   LaneVector<float> position;
   LaneVector<float> velocity;
+
+ private:
+  float block_pulls_[kLaneBatch] = {};  // the slope's pull on the lanes of the current batch
 };
 
 }  // namespace vorlisk::envs::gymnasium

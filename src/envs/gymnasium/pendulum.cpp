@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "envs/core/lane_math.hpp"
+#include "envs/core/libm_lanes.hpp"
 #include "envs/core/vec_engine_impl.hpp"
 
 namespace vorlisk::envs::gymnasium {
@@ -60,7 +61,8 @@ VORLISK_INLINE T wrap_floor(T theta) {
 
 // The per-lane step costs the state it started from; the block costs the state it
 // arrived at, in another order of operations.
-inline float lane_cost(float u, float theta, float theta_dot) {
+template <class T>
+VORLISK_INLINE T lane_cost(T u, T theta, T theta_dot) {
   return u * (u * kTorqueCost) + (theta * theta + theta_dot * (theta_dot * kSpeedCost));
 }
 template <class T>
@@ -105,6 +107,31 @@ LaneOutcome Pendulum::step_lane(std::size_t i, float action) {
   cos_theta[i] = std::cos(new_th);
   sin_theta[i] = std::sin(new_th);
   return {false, -cost};
+}
+
+// The per-lane formulas for a batch of lanes: the library's sin, fmod and cos
+// lane-wise in vector code, the arithmetic between them in vectors of lanes.
+void Pendulum::step_lane_batch(std::size_t i, std::size_t count, const float* actions,
+                               std::uint8_t* terminal, float* reward) {
+  float sin_th[kLaneBatch];
+  float wrapped[kLaneBatch];
+  sinf_lanes(&theta[i], sin_th, count);
+  for_lane_vectors<F32x4>(count, [&]<class T>(std::size_t k) {
+    const std::size_t j = i + k;
+    const T u = clip(load<T>(actions + k), -kMaxTorque, kMaxTorque);
+    const T th = load<T>(&theta[j]);
+    const T thdot = load<T>(&theta_dot[j]);
+    const T new_thdot = swing(thdot, u, load<T>(sin_th + k));
+    store(wrapped + k, (th + new_thdot * kDt) + kPi);
+    store(&theta_dot[j], new_thdot);
+    store_outcome(k, T{} != T{} /* never terminal */, -lane_cost(u, th, thdot), terminal, reward);
+  });
+  // wrap_fmod, step by step.
+  fmodf_lanes(wrapped, kTwoPi, wrapped, count);
+  for (std::size_t k = 0; k < count; ++k) wrapped[k] = wrapped[k] + kTwoPi;
+  fmodf_lanes(wrapped, kTwoPi, wrapped, count);
+  for (std::size_t k = 0; k < count; ++k) theta[i + k] = wrapped[k] + (-kPi);
+  sincosf_lanes(&theta[i], &sin_theta[i], &cos_theta[i], count);
 }
 
 template <class F>

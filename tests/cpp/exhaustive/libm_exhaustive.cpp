@@ -1,0 +1,187 @@
+// Every float bit pattern that the vector sinf, cosf and fmodf compute themselves goes
+// through them and through the C library, and the bits must agree (any NaN for a
+// NaN). Patterns they hand to the library per lane (|x| >= 120 for sin and cos,
+// |x| >= 16 |y| for fmod, inf, NaN) are compared on every 1021st pattern, which
+// checks that hand-over without paying for billions of slow library reductions.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#if defined(__GLIBC__)
+#include <gnu/libc-version.h>
+#endif
+
+#include "envs/core/libm_lanes.hpp"
+
+namespace {
+
+using vorlisk::envs::LibmVariant;
+
+constexpr std::uint64_t kPatterns = std::uint64_t{1} << 32;
+constexpr std::uint64_t kBatch = 1 << 14;
+constexpr std::uint64_t kSampleStride = 1021;
+
+struct Report {
+  std::uint64_t compared = 0;
+  std::uint64_t mismatches = 0;
+  std::uint32_t first_bits = 0;
+  float got = 0.0f;
+  float want = 0.0f;
+};
+
+std::string describe(const Report& r) {
+  char text[160];
+  std::snprintf(text, sizeof text, "%llu of %llu differ; first 0x%08x: got %a, library %a",
+                static_cast<unsigned long long>(r.mismatches),
+                static_cast<unsigned long long>(r.compared), r.first_bits,
+                static_cast<double>(r.got), static_cast<double>(r.want));
+  return text;
+}
+
+bool same(float got, float want) {
+  if (std::isnan(want)) return std::isnan(got);
+  return std::bit_cast<std::uint32_t>(got) == std::bit_cast<std::uint32_t>(want);
+}
+
+using LaneFunction = std::function<void(const float*, float*, std::size_t)>;
+
+// Compares each of `vectors` (over arrays) with `library` (one float) on every pattern
+// whose magnitude bits lie below `vector_below`, on every non-finite pattern and on
+// every kSampleStride-th other pattern; the library is called once per pattern.
+// Batches are handed out to all cores.
+template <class Library>
+std::vector<Report> compare_all(std::uint32_t vector_below, const std::vector<LaneFunction>& vectors,
+                                Library library) {
+  std::atomic<std::uint64_t> next{0};
+  std::mutex merge;
+  std::vector<Report> total(vectors.size());
+  for (Report& r : total) r.first_bits = ~0u;
+  auto worker = [&] {
+    std::vector<float> x(kBatch);
+    std::vector<float> want(kBatch);
+    std::vector<std::vector<float>> got(vectors.size(), std::vector<float>(kBatch));
+    std::vector<Report> mine(vectors.size());
+    for (;;) {
+      const std::uint64_t base = next.fetch_add(kBatch);
+      if (base >= kPatterns) break;
+      std::size_t n = 0;
+      for (std::uint64_t b = base; b < base + kBatch; ++b) {
+        const auto bits = static_cast<std::uint32_t>(b);
+        const std::uint32_t magnitude = bits & 0x7fffffffu;
+        if (magnitude < vector_below || magnitude >= 0x7f800000u || b % kSampleStride == 0) {
+          x[n++] = std::bit_cast<float>(bits);
+        }
+      }
+      for (std::size_t k = 0; k < n; ++k) want[k] = library(x[k]);
+      for (std::size_t v = 0; v < vectors.size(); ++v) {
+        vectors[v](x.data(), got[v].data(), n);
+        for (std::size_t k = 0; k < n; ++k) {
+          if (!same(got[v][k], want[k]) && mine[v].mismatches++ == 0) {
+            mine[v].first_bits = std::bit_cast<std::uint32_t>(x[k]);
+            mine[v].got = got[v][k];
+            mine[v].want = want[k];
+          }
+        }
+        mine[v].compared += n;
+      }
+    }
+    std::lock_guard lock(merge);
+    for (std::size_t v = 0; v < vectors.size(); ++v) {
+      total[v].compared += mine[v].compared;
+      total[v].mismatches += mine[v].mismatches;
+      if (mine[v].mismatches != 0 && mine[v].first_bits < total[v].first_bits) {
+        total[v].first_bits = mine[v].first_bits;
+        total[v].got = mine[v].got;
+        total[v].want = mine[v].want;
+      }
+    }
+  };
+  std::vector<std::thread> threads(std::max(2u, std::thread::hardware_concurrency()));
+  for (auto& t : threads) t = std::thread(worker);
+  for (auto& t : threads) t.join();
+  return total;
+}
+
+bool checked_glibc() {
+#if defined(__GLIBC__) && defined(__x86_64__)
+  return std::strcmp(gnu_get_libc_version(), "2.36") == 0;
+#else
+  return false;
+#endif
+}
+
+LibmVariant expected_variant() {
+  const char* expect = std::getenv("VORLISK_EXPECT_LIBM");
+  if (expect != nullptr && std::string(expect) == "plain") return LibmVariant::kPlain;
+  return vorlisk::envs::libm_variant_runs(LibmVariant::kFused) ? LibmVariant::kFused
+                                                                : LibmVariant::kPlain;
+}
+
+constexpr std::uint32_t kSinCosVectorBits = 0x42f00000;  // 120
+
+// The library build this process got is the one the vector code reproduces: on a
+// checked glibc the choice must not fall back to library calls (which would make the
+// comparisons below compare the library with itself).
+TEST(LibmExhaustive, ChosenVariantMatchesTheProcessorAndTunables) {
+  if (!checked_glibc()) GTEST_SKIP() << "vector sinf/cosf are only used with glibc 2.36";
+  EXPECT_EQ(vorlisk::envs::libm_variant(), expected_variant());
+}
+
+// sinf and cosf, each alone and as one output of sincosf, in the chosen variant.
+TEST(LibmExhaustive, SinfAndCosfEveryFloat) {
+  const LibmVariant variant = vorlisk::envs::libm_variant();
+  if (variant == LibmVariant::kLibrary) GTEST_SKIP() << "library calls only";
+  for (const bool cosine : {false, true}) {
+    const LaneFunction alone = [&](const float* x, float* out, std::size_t n) {
+      cosine ? vorlisk::envs::cosf_lanes(variant, x, out, n) : vorlisk::envs::sinf_lanes(variant, x, out, n);
+    };
+    const LaneFunction paired = [&](const float* x, float* out, std::size_t n) {
+      std::vector<float> other(n);
+      vorlisk::envs::sincosf_lanes(variant, x, cosine ? other.data() : out, cosine ? out : other.data(), n);
+    };
+    const std::vector<Report> reports = compare_all(
+        kSinCosVectorBits, {alone, paired},
+        [cosine](float x) { return cosine ? std::cos(x) : std::sin(x); });
+    for (const Report& r : reports) {
+      EXPECT_EQ(r.mismatches, 0u) << (cosine ? "cosf: " : "sinf: ") << describe(r);
+      EXPECT_GT(r.compared, std::uint64_t{2} * kSinCosVectorBits);
+    }
+  }
+}
+
+// Every divisor the engines use: Pendulum's 2 pi.
+TEST(LibmExhaustive, FmodfEveryFloatForEachDivisorAndVariant) {
+  for (const float divisor : {6.2831855f}) {
+    const auto vector_below =
+        std::bit_cast<std::uint32_t>(divisor * vorlisk::envs::kFmodVectorQuotients);
+    std::vector<LaneFunction> vectors;
+    std::vector<LibmVariant> variants;
+    for (const LibmVariant variant : {LibmVariant::kPlain, LibmVariant::kFused}) {
+      if (!vorlisk::envs::libm_variant_runs(variant)) continue;
+      variants.push_back(variant);
+      vectors.push_back([variant, divisor](const float* x, float* out, std::size_t n) {
+        vorlisk::envs::fmodf_lanes(variant, x, divisor, out, n);
+      });
+    }
+    const std::vector<Report> reports =
+        compare_all(vector_below, vectors, [&](float x) { return std::fmod(x, divisor); });
+    for (std::size_t v = 0; v < reports.size(); ++v) {
+      EXPECT_EQ(reports[v].mismatches, 0u) << "divisor " << divisor << ", variant "
+                                           << static_cast<int>(variants[v]) << ": "
+                                           << describe(reports[v]);
+    }
+  }
+}
+
+}  // namespace
