@@ -346,6 +346,9 @@ def main(argv: list[str] | None = None) -> int:
     parser.add_argument("--csv", default=None, metavar="PATH",
                         help="CSV metrics file written by the monitor (default "
                              "cartpole_metrics.csv; '' for none)")
+    parser.add_argument("--hold", type=float, default=30.0, metavar="SECONDS",
+                        help="when training ends on its own, keep the monitor on screen until "
+                             "q or for this long (default 30)")
     parser.add_argument("--horizon", type=int, default=Config.horizon)
     parser.add_argument("--epochs", type=int, default=Config.epochs)
     parser.add_argument("--minibatches", type=int, default=Config.minibatches)
@@ -377,6 +380,12 @@ def main(argv: list[str] | None = None) -> int:
 
     try:
         result = train(cfg, logger, progress)
+        if progress is None and result.stopped_by not in ("quit", "interrupt"):
+            # Training often ends within seconds; leave the final figures on screen
+            # until the user has seen them and pressed q.
+            hold_until = time.perf_counter() + args.hold
+            while not logger.should_quit() and time.perf_counter() < hold_until:
+                time.sleep(0.05)
     finally:
         if logger is not None:
             logger.close()  # restores the terminal before the summary is printed
