@@ -5,6 +5,8 @@
 #include <new>
 #include <stdexcept>
 
+#include "envs/core/memory_limit.hpp"
+
 namespace vorlisk::python {
 
 PyObject* internal_error_type() {
@@ -18,12 +20,14 @@ PyObject* internal_error_type() {
 void set_error_from_current_exception() noexcept {
   try {
     throw;
+  } catch (const envs::OutOfMemory& e) {
+    PyErr_SetString(PyExc_MemoryError, e.what());
   } catch (const std::bad_alloc&) {
-    PyErr_NoMemory();
+    PyErr_SetString(PyExc_MemoryError, "not enough memory: an allocation failed");
   } catch (const std::length_error&) {
     // Containers report sizes beyond their limits this way; to a caller it is
     // the same as running out of memory.
-    PyErr_NoMemory();
+    PyErr_SetString(PyExc_MemoryError, "not enough memory: a size beyond any container's limit");
   } catch (const std::exception& e) {
     PyErr_SetString(internal_error_type(), e.what());
   } catch (...) {
@@ -93,9 +97,19 @@ bool bind_arguments(const char* func, PyObject* const* args, Py_ssize_t nargs, P
 }
 
 bool to_u64(PyObject* o, const char* name, std::uint64_t* out) {
+  // Only a type without __index__ is our error to word; whatever an __index__ of
+  // the caller's raises (KeyboardInterrupt, MemoryError, ...) goes through as it is.
+  if (!PyIndex_Check(o)) {
+    PyErr_Format(PyExc_TypeError, "argument '%s': '%s' object cannot be interpreted as an integer",
+                 name, Py_TYPE(o)->tp_name);
+    return false;
+  }
   PyRef index = PyRef::steal(PyNumber_Index(o));
-  if (!index) return error_for(PyExc_TypeError, name);
-  if (_PyLong_Sign(index.get()) < 0) {
+  if (!index) return false;
+  int overflow = 0;
+  const long long sign_probe = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
+  if (sign_probe == -1 && overflow == 0 && PyErr_Occurred()) return false;
+  if (overflow < 0 || (overflow == 0 && sign_probe < 0)) {
     PyErr_Format(PyExc_OverflowError, "argument '%s': can't convert negative int to unsigned",
                  name);
     return false;
@@ -125,15 +139,21 @@ bool to_f64(PyObject* o, const char* name, double* out) {
     *out = PyFloat_AS_DOUBLE(o);
     return true;
   }
-  if (o == Py_None) {
-    PyErr_Format(PyExc_TypeError, "argument '%s': must be real number, not NoneType", name);
+  // As with integers: a type that cannot convert is our error to word, an error
+  // raised by the caller's own __float__ or __index__ goes through unchanged.
+  const PyNumberMethods* number = Py_TYPE(o)->tp_as_number;
+  if (!PyFloat_Check(o) && !PyIndex_Check(o) && (number == nullptr || number->nb_float == nullptr)) {
+    PyErr_Format(PyExc_TypeError, "argument '%s': must be real number, not %s", name,
+                 Py_TYPE(o)->tp_name);
     return false;
   }
   double v = PyFloat_AsDouble(o);
   if (v == -1.0 && PyErr_Occurred()) {
-    return error_for(PyErr_ExceptionMatches(PyExc_OverflowError) ? PyExc_OverflowError
-                                                                  : PyExc_TypeError,
-                     name);
+    // An int too large for a double is worded with the argument's name.
+    if (PyLong_Check(o) && PyErr_ExceptionMatches(PyExc_OverflowError)) {
+      return error_for(PyExc_OverflowError, name);
+    }
+    return false;
   }
   *out = v;
   return true;

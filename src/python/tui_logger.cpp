@@ -1,13 +1,16 @@
 // The TUILogger class: converts Python arguments and delegates to tui::Logger.
+#include <algorithm>
 #include <cstdint>
 #include <new>
 #include <optional>
 #include <string>
 #include <utility>
 
+#include "envs/core/memory_limit.hpp"
 #include "python/binding.hpp"
 #include "python/types.hpp"
 #include "tui/csv_log.hpp"
+#include "tui/history.hpp"
 #include "tui/logger.hpp"
 
 namespace vorlisk::python {
@@ -83,6 +86,9 @@ PyObject* logger_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   PyRef self = PyRef::steal(type->tp_alloc(type, 0));
   if (!self) return nullptr;
   return guard([&]() -> PyObject* {
+    // Every ring holds at least one point.
+    envs::check_fits(std::max<std::size_t>(options.history_len, 1), sizeof(tui::HistoryPoint),
+                     "history points");
     try {
       reinterpret_cast<LoggerObject*>(self.get())->logger = new tui::Logger(std::move(options));
     } catch (const tui::CsvCreateError& e) {
