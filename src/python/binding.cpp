@@ -180,6 +180,25 @@ bool to_utf8(PyObject* o, const char* name, std::string* out) {
   return true;
 }
 
+bool to_fs_path(PyObject* o, const char* name, std::string* out) {
+  if (!PyUnicode_Check(o) && !PyBytes_Check(o) &&
+      !PyObject_HasAttrString(reinterpret_cast<PyObject*>(Py_TYPE(o)), "__fspath__")) {
+    PyErr_Format(PyExc_TypeError,
+                 "argument '%s': expected str, bytes or os.PathLike object, not '%s'", name,
+                 Py_TYPE(o)->tp_name);
+    return false;
+  }
+  // What os.fspath() gives, in the file system's encoding (as open() would use);
+  // an error from the object's own __fspath__ goes through unchanged.
+  PyRef path = PyRef::steal(PyOS_FSPath(o));
+  if (!path) return false;
+  PyRef bytes = PyUnicode_Check(path.get()) ? PyRef::steal(PyUnicode_EncodeFSDefault(path.get()))
+                                            : std::move(path);
+  if (!bytes) return false;
+  out->assign(PyBytes_AS_STRING(bytes.get()), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get())));
+  return true;
+}
+
 PyObject* float_list(const float* values, std::size_t n) {
   PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(n)));
   if (!list) return nullptr;

@@ -85,6 +85,8 @@ bool to_f64(PyObject* o, const char* name, double* out);
 // None, or an absent (nullptr) argument, leaves *present false.
 bool to_optional_f64(PyObject* o, const char* name, double* out, bool* present);
 bool to_utf8(PyObject* o, const char* name, std::string* out);
+// A str, bytes or os.PathLike file name as the bytes the system calls take.
+bool to_fs_path(PyObject* o, const char* name, std::string* out);
 
 // A Python float list from single-precision values, as the space dicts need.
 PyObject* float_list(const float* values, std::size_t n);

@@ -51,7 +51,7 @@ bool convert_options(PyObject* const* a, tui::LoggerOptions* options) {
   if (a[2] && !to_size(a[2], "history_len", &options->history_len)) return false;
   if (a[3] && a[3] != Py_None) {
     std::string path;
-    if (!to_utf8(a[3], "csv_path", &path)) return false;
+    if (!to_fs_path(a[3], "csv_path", &path)) return false;
     options->csv_path = std::move(path);
   }
   if (a[4] && a[4] != Py_None &&

@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -57,9 +58,12 @@ TEST(BufferedWriter, WriteErrorsAreDroppedAndLaterOutputStillBuffers) {
   int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
   if (full < 0) GTEST_SKIP() << "no /dev/full";
   BufferedWriter writer(full);
-  writer.write(std::string(100, 'x'));
+  EXPECT_EQ(writer.first_error(), 0);
+  writer.write("row\nrow\nhalf a row");
   writer.flush();
   EXPECT_EQ(writer.buffered(), 0u);
+  EXPECT_EQ(writer.first_error(), ENOSPC);
+  EXPECT_EQ(writer.lost_lines(), 2u);
   writer.write(std::string(kCap - 1, 'y'));
   EXPECT_EQ(writer.buffered(), kCap - 1);
 }
