@@ -13,15 +13,17 @@ if [ ! -f /usr/include/gtest/gtest.h ]; then
 fi
 
 python3 -m pip install -q --disable-pip-version-check cmake ninja
-python3 -m pip install -q --disable-pip-version-check ".[test]"
+# Our own builds treat warnings as errors; a plain `pip install` does not.
+python3 -m pip install -q --disable-pip-version-check -C cmake.define.VORLISK_WERROR=ON ".[test]"
 
-cmake -S . -B build/tests -G Ninja -DVORLISK_BUILD_MODULE=OFF -DVORLISK_BUILD_TESTS=ON >/dev/null
+cmake -S . -B build/tests -G Ninja -DVORLISK_BUILD_MODULE=OFF -DVORLISK_BUILD_TESTS=ON \
+  -DVORLISK_WERROR=ON >/dev/null
 cmake --build build/tests -j2
 ctest --test-dir build/tests --output-on-failure
 
 if [ "${1:-}" = "--sanitize" ]; then
   cmake -S . -B build/sanitize -G Ninja -DVORLISK_BUILD_MODULE=OFF -DVORLISK_BUILD_TESTS=ON \
-    -DVORLISK_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
+    -DVORLISK_SANITIZE=ON -DVORLISK_WERROR=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
   cmake --build build/sanitize -j2
   ctest --test-dir build/sanitize --output-on-failure
 fi

@@ -6,15 +6,13 @@
 #include <stdexcept>
 
 #include "envs/core/memory_limit.hpp"
+#include "python/types.hpp"
 
 namespace vorlisk::python {
 
 PyObject* internal_error_type() {
-  static PyObject* type = PyErr_NewExceptionWithDoc(
-      "vorlisk.InternalError",
-      "Raised when an internal invariant of vorlisk is broken; the object stays usable.",
-      PyExc_BaseException, nullptr);
-  return type;
+  ModuleState* st = imported_module_state();
+  return st && st->internal_error ? st->internal_error : PyExc_RuntimeError;
 }
 
 void set_error_from_current_exception() noexcept {

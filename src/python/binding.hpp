@@ -48,7 +48,9 @@ class PyRef {
 
 // The module's exception for internal failures (a broken invariant, a thread that
 // could not be started). It derives from BaseException so that a plain
-// `except Exception` in user code does not silently swallow a bug.
+// `except Exception` in user code does not silently swallow a bug. The class is
+// held by the module; this borrows it from the imported module (RuntimeError in
+// the unlikely case that there is none).
 PyObject* internal_error_type();
 
 // Sets the Python error that corresponds to the C++ exception being handled.

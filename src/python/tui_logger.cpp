@@ -198,10 +198,8 @@ PyType_Spec logger_spec = {
 
 }  // namespace
 
-PyObject* tui_logger_type() {
-  static PyObject* type = PyType_FromSpec(&logger_spec);
-  Py_XINCREF(type);
-  return type;
+PyObject* tui_logger_type(PyObject* module) {
+  return PyType_FromModuleAndSpec(module, &logger_spec, nullptr);
 }
 
 }  // namespace vorlisk::python
