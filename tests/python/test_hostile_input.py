@@ -9,14 +9,9 @@ import numpy as np
 import pytest
 
 import vorlisk
+from fuzz_targets import Raises, valid_actions
 
 ENV_CLASSES = [vorlisk.PyCartPoleVecEnv, vorlisk.PyMountainCarVecEnv, vorlisk.PyPendulumVecEnv]
-
-
-def actions_for(cls, n, rng):
-    if cls is vorlisk.PyPendulumVecEnv:
-        return rng.uniform(-2.5, 2.5, n).astype(np.float32)
-    return rng.integers(0, 3 if cls is vorlisk.PyMountainCarVecEnv else 2, n).astype(np.int32)
 
 
 def trajectory(cls, n, workers, steps=300):
@@ -24,7 +19,7 @@ def trajectory(cls, n, workers, steps=300):
     rng = np.random.default_rng(5)
     out = [env.reset(3).tobytes()]
     for _ in range(steps):
-        out.extend(a.tobytes() for a in env.step(actions_for(cls, n, rng)))
+        out.extend(a.tobytes() for a in env.step(valid_actions(cls, n, rng)))
     return out, env.get_logs()
 
 
@@ -35,17 +30,6 @@ def test_huge_worker_counts_step_like_one_chunk_per_lane_group(cls, workers):
     # count cuts the lanes exactly as num_envs + 1 workers do.
     n = 21
     assert trajectory(cls, n, workers) == trajectory(cls, n, n + 1)
-
-
-class Raises:
-    def __init__(self, error):
-        self.error = error
-
-    def __index__(self):
-        raise self.error
-
-    def __float__(self):
-        raise self.error
 
 
 RAISED = [KeyboardInterrupt(), MemoryError("from __index__"), ZeroDivisionError("boom")]
