@@ -146,7 +146,7 @@ void CsvLog::try_write_row(const CsvRow& row) noexcept {
     if (held_count_ < kHeldRows) {
       held_[held_count_++] = row;
     } else {
-      ++lost_held_rows_;
+      lost_held_rows_.fetch_add(1, std::memory_order_relaxed);
     }
     return;
   }
@@ -174,7 +174,8 @@ void CsvLog::report_errors_locked(bool closing) noexcept {
     std::fprintf(stderr, "vorlisk: writing the CSV file %s failed: %s; rows are being lost\n",
                  path_.c_str(), std::strerror(writer_.first_error()));
   }
-  const std::size_t lost = writer_.lost_lines() + lost_held_rows_;
+  const std::size_t lost =
+      writer_.lost_lines() + lost_held_rows_.load(std::memory_order_relaxed);
   if (closing && lost != lost_reported_) {
     std::fprintf(stderr, "vorlisk: %zu rows were lost writing the CSV file %s\n",
                  lost - lost_reported_, path_.c_str());

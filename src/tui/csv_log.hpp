@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -92,7 +93,8 @@ class CsvLog {
   bool touched_ = true;        // a row arrived since the helper last looked
   bool error_reported_ = false;
   std::size_t lost_reported_ = 0;
-  std::size_t lost_held_rows_ = 0;  // rows dropped because the held slots were full
+  // Rows dropped because the held slots were full; counted without the lock.
+  std::atomic<std::size_t> lost_held_rows_{0};
   // Rows that found the lock taken; only the thread that writes rows touches them.
   std::array<CsvRow, kHeldRows> held_{};
   std::size_t held_count_ = 0;
