@@ -57,7 +57,7 @@ newest="$pyenv_root/versions/${VORLISK_CI_NEWEST:-3.13.0}/bin/python3"
 stage "Python suite on the oldest supported Python"
 rm -rf build/venv-oldest
 "$oldest" -m venv build/venv-oldest
-build/venv-oldest/bin/python -m pip install -q -C cmake.define.VORLISK_WERROR=ON ".[test]"
+build/venv-oldest/bin/python -m pip install -q --config-settings=cmake.define.VORLISK_WERROR=ON ".[test]"
 (cd build && VORLISK_FUZZ_SECONDS=3 venv-oldest/bin/python -m pytest -q -p no:cacheprovider \
   "$repo/tests/python") 2>&1 | tee build/logs/pytest-oldest.log || true
 count_pytest build/logs/pytest-oldest.log

@@ -16,7 +16,7 @@ fi
 
 python3 -m pip install -q --disable-pip-version-check cmake ninja
 # Our own builds treat warnings as errors; a plain `pip install` does not.
-python3 -m pip install -q --disable-pip-version-check -C cmake.define.VORLISK_WERROR=ON ".[test]"
+python3 -m pip install -q --disable-pip-version-check --config-settings=cmake.define.VORLISK_WERROR=ON ".[test]"
 
 mkdir -p build/logs
 cmake -S . -B build/tests -G Ninja -DVORLISK_BUILD_MODULE=OFF -DVORLISK_BUILD_TESTS=ON \

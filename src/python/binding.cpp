@@ -37,6 +37,10 @@ namespace {
 
 bool error_for(PyObject* type, const char* name) {
   // Re-raise the pending conversion error with the argument's name in front.
+#if PY_VERSION_HEX >= 0x030C0000  // the fetch/normalise pair is deprecated from 3.12
+  PyRef raised = PyRef::steal(PyErr_GetRaisedException());
+  PyRef text = PyRef::steal(raised ? PyObject_Str(raised.get()) : nullptr);
+#else
   PyObject *t, *v, *tb;
   PyErr_Fetch(&t, &v, &tb);
   PyErr_NormalizeException(&t, &v, &tb);
@@ -44,6 +48,7 @@ bool error_for(PyObject* type, const char* name) {
   Py_XDECREF(t);
   Py_XDECREF(v);
   Py_XDECREF(tb);
+#endif
   if (!text) return false;
   PyErr_Format(type, "argument '%s': %U", name, text.get());
   return false;
