@@ -1,6 +1,7 @@
 """Vorlisk Python module."""
 
-from typing import Any, Optional, final
+import os
+from typing import Any, Optional, Union, final
 
 import numpy as np
 import numpy.typing as npt
@@ -59,7 +60,7 @@ class TUILogger:
         mode: str = "minimal",
         render_interval_ms: int = 100,
         history_len: int = 100,
-        csv_path: Optional[str] = None,
+        csv_path: Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]", None] = None,
         monitor_interval_ms: Optional[int] = None,
         update_interval_steps: Optional[int] = None,
     ) -> "TUILogger": ...

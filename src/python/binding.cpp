@@ -5,25 +5,27 @@
 #include <new>
 #include <stdexcept>
 
+#include "envs/core/memory_limit.hpp"
+#include "python/types.hpp"
+
 namespace vorlisk::python {
 
 PyObject* internal_error_type() {
-  static PyObject* type = PyErr_NewExceptionWithDoc(
-      "vorlisk.InternalError",
-      "Raised when an internal invariant of vorlisk is broken; the object stays usable.",
-      PyExc_BaseException, nullptr);
-  return type;
+  ModuleState* st = imported_module_state();
+  return st && st->internal_error ? st->internal_error : PyExc_RuntimeError;
 }
 
 void set_error_from_current_exception() noexcept {
   try {
     throw;
+  } catch (const envs::OutOfMemory& e) {
+    PyErr_SetString(PyExc_MemoryError, e.what());
   } catch (const std::bad_alloc&) {
-    PyErr_NoMemory();
+    PyErr_SetString(PyExc_MemoryError, "not enough memory: an allocation failed");
   } catch (const std::length_error&) {
     // Containers report sizes beyond their limits this way; to a caller it is
     // the same as running out of memory.
-    PyErr_NoMemory();
+    PyErr_SetString(PyExc_MemoryError, "not enough memory: a size beyond any container's limit");
   } catch (const std::exception& e) {
     PyErr_SetString(internal_error_type(), e.what());
   } catch (...) {
@@ -35,6 +37,10 @@ namespace {
 
 bool error_for(PyObject* type, const char* name) {
   // Re-raise the pending conversion error with the argument's name in front.
+#if PY_VERSION_HEX >= 0x030C0000  // the fetch/normalise pair is deprecated from 3.12
+  PyRef raised = PyRef::steal(PyErr_GetRaisedException());
+  PyRef text = PyRef::steal(raised ? PyObject_Str(raised.get()) : nullptr);
+#else
   PyObject *t, *v, *tb;
   PyErr_Fetch(&t, &v, &tb);
   PyErr_NormalizeException(&t, &v, &tb);
@@ -42,6 +48,7 @@ bool error_for(PyObject* type, const char* name) {
   Py_XDECREF(t);
   Py_XDECREF(v);
   Py_XDECREF(tb);
+#endif
   if (!text) return false;
   PyErr_Format(type, "argument '%s': %U", name, text.get());
   return false;
@@ -93,9 +100,19 @@ bool bind_arguments(const char* func, PyObject* const* args, Py_ssize_t nargs, P
 }
 
 bool to_u64(PyObject* o, const char* name, std::uint64_t* out) {
+  // Only a type without __index__ is our error to word; whatever an __index__ of
+  // the caller's raises (KeyboardInterrupt, MemoryError, ...) goes through as it is.
+  if (!PyIndex_Check(o)) {
+    PyErr_Format(PyExc_TypeError, "argument '%s': '%s' object cannot be interpreted as an integer",
+                 name, Py_TYPE(o)->tp_name);
+    return false;
+  }
   PyRef index = PyRef::steal(PyNumber_Index(o));
-  if (!index) return error_for(PyExc_TypeError, name);
-  if (_PyLong_Sign(index.get()) < 0) {
+  if (!index) return false;
+  int overflow = 0;
+  const long long sign_probe = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
+  if (sign_probe == -1 && overflow == 0 && PyErr_Occurred()) return false;
+  if (overflow < 0 || (overflow == 0 && sign_probe < 0)) {
     PyErr_Format(PyExc_OverflowError, "argument '%s': can't convert negative int to unsigned",
                  name);
     return false;
@@ -125,15 +142,21 @@ bool to_f64(PyObject* o, const char* name, double* out) {
     *out = PyFloat_AS_DOUBLE(o);
     return true;
   }
-  if (o == Py_None) {
-    PyErr_Format(PyExc_TypeError, "argument '%s': must be real number, not NoneType", name);
+  // As with integers: a type that cannot convert is our error to word, an error
+  // raised by the caller's own __float__ or __index__ goes through unchanged.
+  const PyNumberMethods* number = Py_TYPE(o)->tp_as_number;
+  if (!PyFloat_Check(o) && !PyIndex_Check(o) && (number == nullptr || number->nb_float == nullptr)) {
+    PyErr_Format(PyExc_TypeError, "argument '%s': must be real number, not %s", name,
+                 Py_TYPE(o)->tp_name);
     return false;
   }
   double v = PyFloat_AsDouble(o);
   if (v == -1.0 && PyErr_Occurred()) {
-    return error_for(PyErr_ExceptionMatches(PyExc_OverflowError) ? PyExc_OverflowError
-                                                                  : PyExc_TypeError,
-                     name);
+    // An int too large for a double is worded with the argument's name.
+    if (PyLong_Check(o) && PyErr_ExceptionMatches(PyExc_OverflowError)) {
+      return error_for(PyExc_OverflowError, name);
+    }
+    return false;
   }
   *out = v;
   return true;
@@ -157,6 +180,25 @@ bool to_utf8(PyObject* o, const char* name, std::string* out) {
   const char* data = PyUnicode_AsUTF8AndSize(o, &size);
   if (!data) return error_for(PyExc_TypeError, name);
   out->assign(data, static_cast<std::size_t>(size));
+  return true;
+}
+
+bool to_fs_path(PyObject* o, const char* name, std::string* out) {
+  if (!PyUnicode_Check(o) && !PyBytes_Check(o) &&
+      !PyObject_HasAttrString(reinterpret_cast<PyObject*>(Py_TYPE(o)), "__fspath__")) {
+    PyErr_Format(PyExc_TypeError,
+                 "argument '%s': expected str, bytes or os.PathLike object, not '%s'", name,
+                 Py_TYPE(o)->tp_name);
+    return false;
+  }
+  // What os.fspath() gives, in the file system's encoding (as open() would use);
+  // an error from the object's own __fspath__ goes through unchanged.
+  PyRef path = PyRef::steal(PyOS_FSPath(o));
+  if (!path) return false;
+  PyRef bytes = PyUnicode_Check(path.get()) ? PyRef::steal(PyUnicode_EncodeFSDefault(path.get()))
+                                            : std::move(path);
+  if (!bytes) return false;
+  out->assign(PyBytes_AS_STRING(bytes.get()), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get())));
   return true;
 }
 

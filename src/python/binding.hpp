@@ -48,7 +48,9 @@ class PyRef {
 
 // The module's exception for internal failures (a broken invariant, a thread that
 // could not be started). It derives from BaseException so that a plain
-// `except Exception` in user code does not silently swallow a bug.
+// `except Exception` in user code does not silently swallow a bug. The class is
+// held by the module; this borrows it from the imported module (RuntimeError in
+// the unlikely case that there is none).
 PyObject* internal_error_type();
 
 // Sets the Python error that corresponds to the C++ exception being handled.
@@ -85,6 +87,8 @@ bool to_f64(PyObject* o, const char* name, double* out);
 // None, or an absent (nullptr) argument, leaves *present false.
 bool to_optional_f64(PyObject* o, const char* name, double* out, bool* present);
 bool to_utf8(PyObject* o, const char* name, std::string* out);
+// A str, bytes or os.PathLike file name as the bytes the system calls take.
+bool to_fs_path(PyObject* o, const char* name, std::string* out);
 
 // A Python float list from single-precision values, as the space dicts need.
 PyObject* float_list(const float* values, std::size_t n);

@@ -51,6 +51,6 @@ struct CartPoleClass {
 
 }  // namespace
 
-PyObject* cartpole_type() { return VecEnvClass<CartPoleClass>::type(); }
+PyObject* cartpole_type(PyObject* module) { return VecEnvClass<CartPoleClass>::type(module); }
 
 }  // namespace vorlisk::python

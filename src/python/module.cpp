@@ -1,5 +1,7 @@
-// Module initialisation: builds `vorlisk`, its submodule `vorlisk.envs`, and
-// registers every class, stopping at the first failure.
+// Module initialisation, in CPython's multi-phase form: PyInit_vorlisk only hands
+// over the definition, and executing it builds `vorlisk`, its submodule
+// `vorlisk.envs`, and registers every class, stopping at the first failure. The
+// classes and the exception class live in the module's state.
 #include <cstring>
 
 #include "python/binding.hpp"
@@ -9,52 +11,100 @@
 namespace vorlisk::python {
 namespace {
 
-using TypeFactory = PyObject* (*)();
-constexpr TypeFactory kEnvTypes[] = {cartpole_type, mountain_car_type, pendulum_type};
+ModuleState& state_of(PyObject* module) { return *static_cast<ModuleState*>(PyModule_GetState(module)); }
 
-bool add_types(PyObject* module) {
-  for (TypeFactory factory : kEnvTypes) {
-    PyRef type = PyRef::steal(factory());
-    if (!type) return false;
-    const char* name = reinterpret_cast<PyTypeObject*>(type.get())->tp_name;
+bool add_types(PyObject* module, const ModuleState& st) {
+  for (PyObject* type : {st.cartpole, st.mountain_car, st.pendulum}) {
+    const char* name = reinterpret_cast<PyTypeObject*>(type)->tp_name;
     const char* dot = std::strrchr(name, '.');
-    if (PyModule_AddObjectRef(module, dot ? dot + 1 : name, type.get()) < 0) return false;
+    if (PyModule_AddObjectRef(module, dot ? dot + 1 : name, type) < 0) return false;
   }
   return true;
 }
 
-bool init(PyObject* module) {
-  PyRef envs = PyRef::steal(PyModule_New("envs"));
-  if (!envs || !add_types(envs.get())) return false;
-  if (PyModule_AddObjectRef(module, "envs", envs.get()) < 0) return false;
-
-  PyRef sys = PyRef::steal(PyImport_ImportModule("sys"));
-  if (!sys) return false;
-  PyRef modules = PyRef::steal(PyObject_GetAttrString(sys.get(), "modules"));
-  PyRef key = PyRef::steal(PyUnicode_FromString("vorlisk.envs"));
-  if (!modules || !key || PyObject_SetItem(modules.get(), key.get(), envs.get()) < 0) return false;
-
-  PyRef logger = PyRef::steal(tui_logger_type());
-  if (!logger || PyModule_AddObjectRef(module, "TUILogger", logger.get()) < 0) return false;
-  PyRef same = PyRef::steal(PyObject_GetAttrString(module, "TUILogger"));
-  if (!same || PyModule_AddObjectRef(module, "Logger", same.get()) < 0) return false;
-
-  if (!add_types(module)) return false;
-  return PyModule_AddObjectRef(module, "InternalError", internal_error_type()) == 0;
+bool create_classes(PyObject* module, ModuleState& st) {
+  st.cartpole = cartpole_type(module);
+  st.mountain_car = st.cartpole ? mountain_car_type(module) : nullptr;
+  st.pendulum = st.mountain_car ? pendulum_type(module) : nullptr;
+  st.tui_logger = st.pendulum ? tui_logger_type(module) : nullptr;
+  if (!st.tui_logger) return false;
+  st.internal_error = PyErr_NewExceptionWithDoc(
+      "vorlisk.InternalError",
+      "Raised when an internal invariant of vorlisk is broken; the object stays usable.",
+      PyExc_BaseException, nullptr);
+  return st.internal_error != nullptr;
 }
 
+int exec_module(PyObject* module) {
+  ModuleState& st = state_of(module);
+  if (!create_classes(module, st)) return -1;
+
+  PyRef envs = PyRef::steal(PyModule_New("envs"));
+  if (!envs || !add_types(envs.get(), st)) return -1;
+  if (PyModule_AddObjectRef(module, "envs", envs.get()) < 0) return -1;
+
+  PyRef sys = PyRef::steal(PyImport_ImportModule("sys"));
+  if (!sys) return -1;
+  PyRef modules = PyRef::steal(PyObject_GetAttrString(sys.get(), "modules"));
+  PyRef key = PyRef::steal(PyUnicode_FromString("vorlisk.envs"));
+  if (!modules || !key || PyObject_SetItem(modules.get(), key.get(), envs.get()) < 0) return -1;
+
+  if (PyModule_AddObjectRef(module, "TUILogger", st.tui_logger) < 0) return -1;
+  PyRef same = PyRef::steal(PyObject_GetAttrString(module, "TUILogger"));
+  if (!same || PyModule_AddObjectRef(module, "Logger", same.get()) < 0) return -1;
+
+  if (!add_types(module, st)) return -1;
+  return PyModule_AddObjectRef(module, "InternalError", st.internal_error);
+}
+
+int traverse_module(PyObject* module, visitproc visit, void* arg) {
+  ModuleState& st = state_of(module);
+  Py_VISIT(st.cartpole);
+  Py_VISIT(st.mountain_car);
+  Py_VISIT(st.pendulum);
+  Py_VISIT(st.tui_logger);
+  Py_VISIT(st.internal_error);
+  return 0;
+}
+
+int clear_module(PyObject* module) {
+  ModuleState& st = state_of(module);
+  Py_CLEAR(st.cartpole);
+  Py_CLEAR(st.mountain_car);
+  Py_CLEAR(st.pendulum);
+  Py_CLEAR(st.tui_logger);
+  Py_CLEAR(st.internal_error);
+  return 0;
+}
+
+void free_module(void* module) { clear_module(static_cast<PyObject*>(module)); }
+
+PyModuleDef_Slot module_slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
+    {0, nullptr},
+};
+
 PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT, "vorlisk", "Vorlisk Python module.", -1, nullptr, nullptr, nullptr,
-    nullptr, nullptr,
+    PyModuleDef_HEAD_INIT, "vorlisk", "Vorlisk Python module.", sizeof(ModuleState), nullptr,
+    module_slots, traverse_module, clear_module, free_module,
 };
 
 }  // namespace
+
+ModuleState* imported_module_state() {
+  PyRef name = PyRef::steal(PyUnicode_FromString("vorlisk"));
+  PyRef module = PyRef::steal(name ? PyImport_GetModule(name.get()) : nullptr);
+  if (!module || !PyModule_Check(module.get()) || PyModule_GetDef(module.get()) != &module_def) {
+    PyErr_Clear();
+    return nullptr;
+  }
+  return &state_of(module.get());
+}
+
 }  // namespace vorlisk::python
 
 PyMODINIT_FUNC PyInit_vorlisk() {
   using namespace vorlisk::python;
   if (!import_numpy()) return nullptr;
-  PyRef module = PyRef::steal(PyModule_Create(&module_def));
-  if (!module || !init(module.get())) return nullptr;
-  return module.release();
+  return PyModuleDef_Init(&module_def);
 }

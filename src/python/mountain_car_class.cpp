@@ -40,6 +40,6 @@ struct MountainCarClass {
 
 }  // namespace
 
-PyObject* mountain_car_type() { return VecEnvClass<MountainCarClass>::type(); }
+PyObject* mountain_car_type(PyObject* module) { return VecEnvClass<MountainCarClass>::type(module); }
 
 }  // namespace vorlisk::python

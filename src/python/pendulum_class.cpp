@@ -51,6 +51,6 @@ struct PendulumClass {
 
 }  // namespace
 
-PyObject* pendulum_type() { return VecEnvClass<PendulumClass>::type(); }
+PyObject* pendulum_type(PyObject* module) { return VecEnvClass<PendulumClass>::type(module); }
 
 }  // namespace vorlisk::python

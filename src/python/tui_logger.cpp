@@ -1,13 +1,16 @@
 // The TUILogger class: converts Python arguments and delegates to tui::Logger.
+#include <algorithm>
 #include <cstdint>
 #include <new>
 #include <optional>
 #include <string>
 #include <utility>
 
+#include "envs/core/memory_limit.hpp"
 #include "python/binding.hpp"
 #include "python/types.hpp"
 #include "tui/csv_log.hpp"
+#include "tui/history.hpp"
 #include "tui/logger.hpp"
 
 namespace vorlisk::python {
@@ -48,7 +51,7 @@ bool convert_options(PyObject* const* a, tui::LoggerOptions* options) {
   if (a[2] && !to_size(a[2], "history_len", &options->history_len)) return false;
   if (a[3] && a[3] != Py_None) {
     std::string path;
-    if (!to_utf8(a[3], "csv_path", &path)) return false;
+    if (!to_fs_path(a[3], "csv_path", &path)) return false;
     options->csv_path = std::move(path);
   }
   if (a[4] && a[4] != Py_None &&
@@ -111,6 +114,9 @@ PyObject* logger_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   PyRef self = PyRef::steal(type->tp_alloc(type, 0));
   if (!self) return nullptr;
   return guard([&]() -> PyObject* {
+    // Every ring holds at least one point.
+    envs::check_fits(std::max<std::size_t>(options.history_len, 1), sizeof(tui::HistoryPoint),
+                     "history points");
     try {
       reinterpret_cast<LoggerObject*>(self.get())->logger = new tui::Logger(std::move(options));
       close_loggers_before_tracebacks();
@@ -221,10 +227,8 @@ PyType_Spec logger_spec = {
 
 }  // namespace
 
-PyObject* tui_logger_type() {
-  static PyObject* type = PyType_FromSpec(&logger_spec);
-  Py_XINCREF(type);
-  return type;
+PyObject* tui_logger_type(PyObject* module) {
+  return PyType_FromModuleAndSpec(module, &logger_spec, nullptr);
 }
 
 }  // namespace vorlisk::python

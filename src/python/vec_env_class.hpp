@@ -106,11 +106,8 @@ class VecEnvClass {
   };
 
  public:
-  static PyObject* type() {
-    static PyObject* created = create();
-    Py_XINCREF(created);
-    return created;
-  }
+  // A new class for `module`, which keeps it in its state.
+  static PyObject* type(PyObject* module) { return create(module); }
 
  private:
   static State& state(PyObject* self) { return *reinterpret_cast<Object*>(self)->state; }
@@ -280,7 +277,7 @@ class VecEnvClass {
   }
   static PyObject* get_action_space(PyObject*, void*) { return Spec::action_space(); }
 
-  static PyObject* create() {
+  static PyObject* create(PyObject* module) {
     static PyMethodDef methods[] = {
         {"reset", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(reset)),
          METH_FASTCALL | METH_KEYWORDS, Spec::kResetDoc},
@@ -312,7 +309,7 @@ class VecEnvClass {
         {0, nullptr},
     };
     static PyType_Spec spec = {Spec::kName, sizeof(Object), 0, Py_TPFLAGS_DEFAULT, slots};
-    return PyType_FromSpec(&spec);
+    return PyType_FromModuleAndSpec(module, &spec, nullptr);
   }
 };
 

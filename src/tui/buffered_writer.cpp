@@ -40,7 +40,11 @@ void BufferedWriter::write_to_file(const char* data, std::size_t size) noexcept 
   while (size > 0) {
     ssize_t n = ::write(fd_, data, size);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;  // dropped: see the class comment
+    if (n <= 0) {  // dropped: see the class comment
+      if (first_error_ == 0) first_error_ = n < 0 && errno != 0 ? errno : EIO;
+      for (std::size_t i = 0; i < size; ++i) lost_lines_ += data[i] == '\n';
+      return;
+    }
     data += n;
     size -= static_cast<std::size_t>(n);
   }

@@ -3,9 +3,9 @@
 // A piece that does not fit in the free space first sends the buffered bytes to
 // the file; a piece at least as large as the whole buffer then goes straight to
 // the file. Nothing is flushed otherwise, so a row may reach the file in two
-// parts. Write errors are dropped: the logger reports no I/O problem after
-// construction, and the bytes that failed are discarded so that later output
-// still gets through.
+// parts. Bytes that fail to write are discarded so that later output still gets
+// through; the writer remembers the first error and counts the lines it lost, for
+// its owner to report.
 #pragma once
 
 #include <cstddef>
@@ -46,12 +46,21 @@ class BufferedWriter {
 
   std::size_t buffered() const noexcept { return used_; }
 
+  // Drops the buffered bytes unwritten (a forked child's copy of its parent's).
+  void discard() noexcept { used_ = 0; }
+
+  // The errno of the first failed write (0: none yet), and the lines lost since.
+  int first_error() const noexcept { return first_error_; }
+  std::size_t lost_lines() const noexcept { return lost_lines_; }
+
  private:
   void write_to_file(const char* data, std::size_t size) noexcept;
 
   int fd_;
   std::unique_ptr<char[]> buffer_;
   std::size_t used_ = 0;
+  int first_error_ = 0;
+  std::size_t lost_lines_ = 0;
 };
 
 }  // namespace vorlisk::tui

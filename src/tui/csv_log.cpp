@@ -1,12 +1,18 @@
 #include "tui/csv_log.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <type_traits>
+#include <system_error>
+
+#include "tui/fork_generation.hpp"
 
 namespace vorlisk::tui {
 
@@ -42,17 +48,38 @@ char* put_fixed(char* first, char* last, double value, int precision, char separ
   return end + 1;
 }
 
+[[noreturn]] void create_failed(const std::string& reason) {
+  throw CsvCreateError("Failed to create CSV file: " + reason);
+}
+
+[[noreturn]] void create_failed_errno(int error) {
+  create_failed(std::string(std::strerror(error)) + " (os error " + std::to_string(error) + ")");
+}
+
+const char* blocking_kind(mode_t mode) {
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISSOCK(mode)) return "a socket";
+  return nullptr;
+}
+
 int create_file(const std::string& path) {
   // The system call would silently stop at an embedded NUL and create another file.
-  if (path.find('\0') != std::string::npos) {
-    throw CsvCreateError("Failed to create CSV file: file name contains a NUL byte");
+  if (path.find('\0') != std::string::npos) create_failed("file name contains a NUL byte");
+  // Opening a FIFO for writing waits for a reader, with the interpreter lock held:
+  // check first, and open without blocking in case one appears in between.
+  struct stat info {};
+  if (::stat(path.c_str(), &info) == 0 && blocking_kind(info.st_mode)) {
+    create_failed(path + " is " + blocking_kind(info.st_mode) + ", not a file");
   }
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    int error = errno;
-    throw CsvCreateError("Failed to create CSV file: " + std::string(std::strerror(error)) +
-                         " (os error " + std::to_string(error) + ")");
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
+  if (fd < 0) create_failed_errno(errno);
+  if (::fstat(fd, &info) == 0 && blocking_kind(info.st_mode)) {
+    ::close(fd);
+    create_failed(path + " is " + blocking_kind(info.st_mode) + ", not a file");
   }
+  // Writes to a file or a device then behave as they would have without the flag.
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   return fd;
 }
 
@@ -87,19 +114,97 @@ void write_row(BufferedWriter& w, const CsvRow& row) noexcept {
 #undef VORLISK_FIELD_
 }
 
-CsvLog::CsvLog(const std::string& path) : writer_(create_file(path)) {
+CsvLog::CsvLog(const std::string& path)
+    : path_(path), generation_(fork_generation()), writer_(create_file(path)) {
   writer_.write(kCsvHeader);
+  flusher_ = std::make_unique<Flusher>();
+  try {
+    flusher_->thread = std::thread(&CsvLog::flusher_loop, this);
+  } catch (const std::system_error& error) {
+    throw std::runtime_error(std::string("failed to spawn thread: ") + error.what());
+  }
 }
 
+CsvLog::~CsvLog() {
+  if (forked()) {
+    // The parent's helper thread does not exist here: leave it and its condition
+    // variable alone (a few bytes, once per child), and drop the parent's rows.
+    (void)flusher_.release();
+    writer_.discard();
+    return;
+  }
+  {
+    std::lock_guard lock(flusher_->mutex);
+    flusher_->stopping = true;
+  }
+  flusher_->wake.notify_all();
+  flusher_->thread.join();
+  std::lock_guard lock(mutex_);
+  for (std::size_t i = 0; i < held_count_; ++i) write_row(writer_, held_[i]);
+  held_count_ = 0;
+  writer_.flush();
+  report_errors_locked(true);
+}
+
+bool CsvLog::forked() const noexcept { return fork_generation() != generation_; }
+
 void CsvLog::try_write_row(const CsvRow& row) noexcept {
+  if (forked()) return;
   std::unique_lock lock(mutex_, std::try_to_lock);
-  if (!lock.owns_lock()) return;
+  if (!lock.owns_lock()) {
+    if (held_count_ < kHeldRows) {
+      held_[held_count_++] = row;
+    } else {
+      lost_held_rows_.fetch_add(1, std::memory_order_relaxed);
+    }
+    return;
+  }
+  for (std::size_t i = 0; i < held_count_; ++i) write_row(writer_, held_[i]);
+  held_count_ = 0;
   write_row(writer_, row);
+  touched_ = true;
+  if (row.timestamp - last_flush_s_ >= kFlushAfterSeconds) {
+    last_flush_s_ = row.timestamp;
+    writer_.flush();
+  }
+  report_errors_locked(false);
 }
 
 void CsvLog::flush() noexcept {
+  if (forked()) return;
   std::lock_guard lock(mutex_);
   writer_.flush();
+  report_errors_locked(true);
+}
+
+void CsvLog::report_errors_locked(bool closing) noexcept {
+  if (writer_.first_error() != 0 && !error_reported_) {
+    error_reported_ = true;
+    std::fprintf(stderr, "vorlisk: writing the CSV file %s failed: %s; rows are being lost\n",
+                 path_.c_str(), std::strerror(writer_.first_error()));
+  }
+  const std::size_t lost =
+      writer_.lost_lines() + lost_held_rows_.load(std::memory_order_relaxed);
+  if (closing && lost != lost_reported_) {
+    std::fprintf(stderr, "vorlisk: %zu rows were lost writing the CSV file %s\n",
+                 lost - lost_reported_, path_.c_str());
+    lost_reported_ = lost;
+  }
+}
+
+void CsvLog::flusher_loop() noexcept {
+  // Wakes twice a second: a buffer that no row touched between two looks has
+  // waited at most about a second.
+  Flusher& f = *flusher_;
+  std::unique_lock stop(f.mutex);
+  while (!f.wake.wait_for(stop, std::chrono::milliseconds(500), [&f] { return f.stopping; })) {
+    std::lock_guard lock(mutex_);
+    if (!touched_ && writer_.buffered() != 0) {
+      writer_.flush();
+      report_errors_locked(false);
+    }
+    touched_ = false;
+  }
 }
 
 }  // namespace vorlisk::tui

@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <cstdlib>
 #include <mutex>
+#include <new>
 #include <stdexcept>
 #include <system_error>
 #include <utility>
 #include <vector>
 
+#include "tui/fork_generation.hpp"
 #include "tui/tui_thread.hpp"
 
 namespace vorlisk::tui {
@@ -138,6 +140,15 @@ void Logger::write_csv_row(const UpdateArgs& a) noexcept {
 }
 
 void Logger::stop_threads() noexcept {
+  if (fork_generation() != generation_) {
+    // A forked child has none of the parent's threads, and their locks may have
+    // been held at the fork: leave the handles be (never joined, never freed), and
+    // the shared state too, whose condition variables they may have waited on.
+    (void)new (std::nothrow) SharedState(shared_);
+    if (tui_thread_.joinable()) (void)new (std::nothrow) std::thread(std::move(tui_thread_));
+    if (monitor_thread_.joinable()) (void)new (std::nothrow) std::thread(std::move(monitor_thread_));
+    return;
+  }
   shared_.running->stop();
   // A thread that failed has already ended; joining it is all that is left.
   if (tui_thread_.joinable()) tui_thread_.join();

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "tui/csv_log.hpp"
+#include "tui/fork_generation.hpp"
 #include "tui/mode.hpp"
 #include "tui/monitor/monitor.hpp"
 #include "tui/shared_state.hpp"
@@ -75,6 +76,7 @@ class Logger {
   std::uint64_t update_interval_steps_;
   std::uint64_t render_interval_ms_;
   std::chrono::steady_clock::time_point start_time_;
+  std::uint64_t generation_ = fork_generation();  // see stop_threads()
 };
 
 // Closes every logger not yet destroyed: their terminals are given back and their

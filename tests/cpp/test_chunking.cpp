@@ -27,8 +27,13 @@ TEST_P(Chunking, CutsLanesIntoExactlyWorkersChunks) {
   EXPECT_EQ(size % 8, 0u);
   ASSERT_EQ(c.chunks.size(), c.workers);
   std::vector<int> covered(c.num_envs, 0);
+  const ChunkSpan used = nonempty_chunks(c.workers, c.num_envs, size);
   for (std::size_t ch = 0; ch < c.workers; ++ch) {
     const LaneRange r = chunk_range(ch, c.workers, c.num_envs, size);
+    // The chunked path runs only the span; every chunk outside it must be empty.
+    if (ch < used.first || ch >= used.first + used.count) {
+      EXPECT_TRUE(r.empty()) << "chunk " << ch;
+    }
     if (c.chunks[ch].empty()) {
       EXPECT_TRUE(r.empty()) << "chunk " << ch;
       continue;
@@ -53,6 +58,13 @@ INSTANTIATE_TEST_SUITE_P(
         ChunkCase{ChunkRule::kCeil, 3, 4, 0, {kEmpty, kEmpty, kEmpty, {0, 3}}},
         ChunkCase{ChunkRule::kCeil, 100, 8, 16,
                   {{0, 16}, {16, 32}, {32, 48}, {48, 64}, {64, 80}, {80, 96}, {96, 100}, kEmpty}}));
+
+TEST(ChunkRange, HugeWorkerCountsRunOneChunkPerLaneGroup) {
+  EXPECT_EQ(nonempty_chunks(SIZE_MAX, 100, 8).count, 13u);
+  const ChunkSpan all_in_last = nonempty_chunks(SIZE_MAX, 3, 0);
+  EXPECT_EQ(all_in_last.first, SIZE_MAX - 1);
+  EXPECT_EQ(all_in_last.count, 1u);
+}
 
 TEST(ChunkRange, HugeChunkIndexDoesNotOverflow) {
   const LaneRange r = chunk_range(SIZE_MAX / 4, SIZE_MAX, 100, 8);

@@ -101,7 +101,7 @@ def test_internal_error_is_not_an_ordinary_exception():
         ({"render_interval_ms": 2**64}, OverflowError, "render_interval_ms"),
         ({"history_len": 1.5}, TypeError, "history_len"),
         ({"history_len": -1}, OverflowError, "history_len"),
-        ({"csv_path": pathlib.Path("m.csv")}, TypeError, "csv_path"),
+        ({"csv_path": 5}, TypeError, "csv_path"),
         ({"monitor_interval_ms": "10"}, TypeError, "monitor_interval_ms"),
         ({"update_interval_steps": -5}, OverflowError, "update_interval_steps"),
         # Every argument converts before the mode name is checked.

@@ -33,4 +33,19 @@ constexpr LaneRange chunk_range(std::size_t c, std::size_t workers, std::size_t 
   return {begin, end};
 }
 
+// The chunks that can hold lanes, as a run of consecutive chunk indices. Chunks past
+// the last lane are empty and contribute nothing, so they are never materialised:
+// a huge `workers` costs no more than one chunk per lane group.
+struct ChunkSpan {
+  std::size_t first = 0;
+  std::size_t count = 0;
+};
+
+constexpr ChunkSpan nonempty_chunks(std::size_t workers, std::size_t num_envs, std::size_t size) {
+  // A size of 0 leaves every lane to the last chunk.
+  if (size == 0) return {workers - 1, 1};
+  const std::size_t needed = num_envs / size + (num_envs % size != 0 ? 1 : 0);
+  return {0, std::min(workers, std::max<std::size_t>(needed, 1))};
+}
+
 }  // namespace vorlisk::envs

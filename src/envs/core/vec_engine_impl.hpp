@@ -3,6 +3,7 @@
 #pragma once
 
 #include "envs/core/interleave.hpp"
+#include "envs/core/memory_limit.hpp"
 #include "envs/core/vec_engine.hpp"
 #include "envs/core/worker_pool.hpp"
 
@@ -13,6 +14,13 @@ VecEngine<Engine>::VecEngine(std::size_t lanes, std::uint32_t max_steps_per_epis
                              std::size_t chunk_count)
     : num_envs(lanes), workers(std::max<std::size_t>(chunk_count, 1)), max_steps(max_steps_per_episode) {
   if (lanes == 0) throw InternalFailure("num_envs must be at least 1");
+  // A lane's arrays here, the task's state (at least a float per observation entry)
+  // and one step's outputs (observation, reward, two flags) and converted action.
+  constexpr std::size_t kLaneBytes = 2 * sizeof(float) + 2 + sizeof(std::uint32_t) +
+                                     sizeof(std::uint64_t) +
+                                     2 * Engine::kObservationSize * sizeof(float) +
+                                     2 * sizeof(float) + 2;
+  check_fits(lanes, kLaneBytes, "lanes");
   rewards.assign(num_envs, 0.0f);
   terminals.assign(num_envs, 0);
   truncations.assign(num_envs, 0);
@@ -185,18 +193,20 @@ template <class Engine>
 void VecEngine<Engine>::run_chunks(std::span<const float> actions, bool reset_finished) {
   check_length("actions", actions.size(), num_envs);
   const std::size_t size = chunk_size(Engine::kChunkRule, num_envs, workers);
-  chunk_logs_.assign(workers, EpisodeLog{});
-  auto run_chunk = [&](std::size_t c) {
-    const LaneRange range = chunk_range(c, workers, num_envs, size);
+  // Empty chunks would only add zeros to the log, so leaving them out changes nothing.
+  const ChunkSpan chunks = nonempty_chunks(workers, num_envs, size);
+  chunk_logs_.assign(chunks.count, EpisodeLog{});
+  auto run_chunk = [&](std::size_t t) {
+    const LaneRange range = chunk_range(chunks.first + t, workers, num_envs, size);
     EpisodeLog chunk_log;
     step_chunk(range, actions.data(), chunk_log, reset_finished);
-    chunk_logs_[c] = chunk_log;
+    chunk_logs_[t] = chunk_log;
   };
-  // One chunk (the per-lane formulas asked for on one thread) needs no pool.
-  if (workers == 1) {
+  // A single chunk (such as the per-lane formulas asked for on one thread) needs no pool.
+  if (chunks.count == 1) {
     run_chunk(0);
   } else {
-    WorkerPool::global().run(workers, run_chunk);
+    WorkerPool::global().run(chunks.count, run_chunk);
   }
   for (const EpisodeLog& chunk_log : chunk_logs_) log.merge(chunk_log);
 }

@@ -1,0 +1,118 @@
+"""Faults found with hostile arguments: huge worker counts, raising conversions,
+objects too large for the machine."""
+import os
+import subprocess
+import sys
+import textwrap
+
+import numpy as np
+import pytest
+
+import vorlisk
+from fuzz_targets import Raises, valid_actions
+
+ENV_CLASSES = [vorlisk.PyCartPoleVecEnv, vorlisk.PyMountainCarVecEnv, vorlisk.PyPendulumVecEnv]
+
+
+def trajectory(cls, n, workers, steps=300):
+    env = cls(n, workers)
+    rng = np.random.default_rng(5)
+    out = [env.reset(3).tobytes()]
+    for _ in range(steps):
+        out.extend(a.tobytes() for a in env.step(valid_actions(cls, n, rng)))
+    return out, env.get_logs()
+
+
+@pytest.mark.parametrize("cls", ENV_CLASSES)
+@pytest.mark.parametrize("workers", [10**6, 2**40, 2**64 - 1])
+def test_huge_worker_counts_step_like_one_chunk_per_lane_group(cls, workers):
+    # With more workers than lanes every chunk past the lanes is empty, so any such
+    # count cuts the lanes exactly as num_envs + 1 workers do.
+    n = 21
+    assert trajectory(cls, n, workers) == trajectory(cls, n, n + 1)
+
+
+RAISED = [KeyboardInterrupt(), MemoryError("from __index__"), ZeroDivisionError("boom")]
+
+
+@pytest.mark.parametrize("error", RAISED, ids=lambda e: type(e).__name__)
+@pytest.mark.parametrize(
+    "call",
+    [
+        lambda bad: vorlisk.PyCartPoleVecEnv(bad),
+        lambda bad: vorlisk.PyPendulumVecEnv(4, bad),
+        lambda bad: vorlisk.PyMountainCarVecEnv(4).reset(bad),
+        lambda bad: vorlisk.TUILogger(history_len=bad),
+        lambda bad: vorlisk.TUILogger(monitor_interval_ms=bad),
+        lambda bad: vorlisk.TUILogger(update_interval_steps=0).update(bad, 0, 0.0, 0.0),
+        lambda bad: vorlisk.TUILogger(update_interval_steps=0).update(1, 0, bad, 0.0),
+        lambda bad: vorlisk.TUILogger(update_interval_steps=0).update(1, 0, 0.0, 0.0, entropy=bad),
+    ],
+    ids=["num_envs", "workers", "seed", "history_len", "monitor_interval_ms", "steps",
+         "mean_reward", "entropy"],
+)
+def test_an_error_raised_by_a_conversion_comes_out_unchanged(call, error):
+    with pytest.raises(type(error)) as info:
+        call(Raises(error))
+    assert info.value is error
+
+
+# AddressSanitizer reserves terabytes of shadow memory at start-up, which no capped
+# address space allows.
+under_asan = pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""),
+                                reason="cannot cap the address space under ASan")
+
+
+def run_capped(code, address_space=None):
+    """Runs `code` in a child, its address space capped; returns its standard output."""
+    prefix = ""
+    if address_space is not None:
+        prefix = (
+            "import resource\n"
+            f"resource.setrlimit(resource.RLIMIT_AS, ({address_space}, {address_space}))\n"
+        )
+    result = subprocess.run(
+        [sys.executable, "-c", prefix + textwrap.dedent(code)],
+        capture_output=True, text=True, timeout=120,
+    )
+    assert result.returncode == 0, result.stderr
+    return result.stdout
+
+
+@under_asan
+@pytest.mark.parametrize("cls", ENV_CLASSES, ids=lambda c: c.__name__)
+@pytest.mark.parametrize(
+    "lanes, cap, limit",
+    [
+        (2**40, 8 << 30, "physical memory"),  # one array alone would exceed the machine
+        (2**31, 1 << 60, "physical memory"),  # each array fits; all of them do not
+        (2**26, 1 << 30, "address-space limit"),
+    ],
+)
+def test_lanes_beyond_memory_raise_memory_error_before_allocating(cls, lanes, cap, limit):
+    out = run_capped(
+        f"""
+        import vorlisk
+        try:
+            vorlisk.{cls.__name__}({lanes})
+        except MemoryError as e:
+            print(e)
+        """,
+        address_space=cap,
+    )
+    assert "bytes" in out and f"{lanes} lanes" in out and limit in out, out
+
+
+@under_asan
+def test_a_history_beyond_memory_raises_a_memory_error_that_says_so():
+    out = run_capped(
+        """
+        import vorlisk
+        try:
+            vorlisk.TUILogger(history_len=2**40)
+        except MemoryError as e:
+            print(e)
+        """,
+        address_space=8 << 30,
+    )
+    assert f"{2**40} history points" in out, out
