@@ -171,8 +171,9 @@ def test_pause_freezes_the_display_and_resumes_it(terminals):
 
 @pytest.mark.parametrize("how, status, last_words", [
     ("train(0.5)\nlogger.close()\nprint('closed')\n", 0, b"closed"),
-    # Never closed: the interpreter ends with the logger still open.
-    ("train(0.5)\nraise RuntimeError('training diverged')\n", 1, b"RuntimeError: training diverged"),
+    # Never closed: the interpreter ends with the logger still open. (Python 3.13 colours
+    # the exception name in a terminal, so only the message is looked for.)
+    ("train(0.5)\nraise RuntimeError('training diverged')\n", 1, b"training diverged"),
     ("train(0.5)\n", 0, None),
 ], ids=["close", "exception", "exit"])
 def test_every_way_out_gives_the_terminal_back(terminals, how, status, last_words):
