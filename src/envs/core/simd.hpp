@@ -91,8 +91,8 @@ VORLISK_INLINE bool any(M mask) {
   return bits != 0;
 }
 
-// Whether blocks may run eight lanes wide: the processor has AVX2 and no test has
-// asked for the four-wide form.
+// Whether blocks and the chunks' arithmetic may run eight lanes wide: the processor
+// has AVX2 and no test has asked for the four-wide form.
 bool wide_blocks_enabled();
 // Lets tests run both forms and compare their bits.
 void force_narrow_blocks(bool narrow);
