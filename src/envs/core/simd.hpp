@@ -77,14 +77,16 @@ VORLISK_INLINE F select(MaskOf<F> mask, F if_true, F if_false) {
 #if defined(__x86_64__)
 // GCC builds the generic forms below lane by lane; sign bits and saturating packs give
 // the same results for masks. The eight-lane forms exist only in AVX2 code (not forced
-// inline: GCC inlines them once their caller has been inlined into AVX2 code).
+// inline: GCC inlines them once their caller has been inlined into AVX2 code). They take
+// the mask by reference: a caller left uninlined outside AVX2 code (a lambda at -O0)
+// would pass a 32-byte vector by value in memory where they expect a register.
 VORLISK_INLINE void store_flag_bytes(std::uint8_t* p, I32x4 mask) {
   const __m128i words = _mm_packs_epi32(reinterpret_cast<__m128i>(mask), reinterpret_cast<__m128i>(mask));
   const __m128i bytes = _mm_and_si128(_mm_packs_epi16(words, words), _mm_set1_epi8(1));
   const std::int32_t flags = _mm_cvtsi128_si32(bytes);
   std::memcpy(p, &flags, sizeof(flags));
 }
-[[gnu::target("avx2")]] inline void store_flag_bytes(std::uint8_t* p, I32x8 mask) {
+[[gnu::target("avx2")]] inline void store_flag_bytes(std::uint8_t* p, const I32x8& mask) {
   const __m256i m = reinterpret_cast<__m256i>(mask);
   const __m128i words = _mm_packs_epi32(_mm256_castsi256_si128(m), _mm256_extracti128_si256(m, 1));
   const __m128i bytes = _mm_and_si128(_mm_packs_epi16(words, words), _mm_set1_epi8(1));
@@ -93,7 +95,7 @@ VORLISK_INLINE void store_flag_bytes(std::uint8_t* p, I32x4 mask) {
 VORLISK_INLINE std::uint32_t lane_bits(I32x4 mask) {
   return static_cast<std::uint32_t>(_mm_movemask_ps(reinterpret_cast<__m128>(mask)));
 }
-[[gnu::target("avx2")]] inline std::uint32_t lane_bits(I32x8 mask) {
+[[gnu::target("avx2")]] inline std::uint32_t lane_bits(const I32x8& mask) {
   return static_cast<std::uint32_t>(_mm256_movemask_ps(reinterpret_cast<__m256>(mask)));
 }
 #endif
