@@ -81,7 +81,8 @@ VORLISK_INLINE F select(MaskOf<F> mask, F if_true, F if_false) {
 // the mask by reference: a caller left uninlined outside AVX2 code (a lambda at -O0)
 // would pass a 32-byte vector by value in memory where they expect a register.
 VORLISK_INLINE void store_flag_bytes(std::uint8_t* p, I32x4 mask) {
-  const __m128i words = _mm_packs_epi32(reinterpret_cast<__m128i>(mask), reinterpret_cast<__m128i>(mask));
+  const __m128i m = reinterpret_cast<__m128i>(mask);
+  const __m128i words = _mm_packs_epi32(m, m);
   const __m128i bytes = _mm_and_si128(_mm_packs_epi16(words, words), _mm_set1_epi8(1));
   const std::int32_t flags = _mm_cvtsi128_si32(bytes);
   std::memcpy(p, &flags, sizeof(flags));

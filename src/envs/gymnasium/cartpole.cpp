@@ -94,8 +94,9 @@ LaneOutcome CartPole::step_lane(std::size_t i, float action) {
 // The per-lane formulas with the library's sin and cos of the pole angle, lanes in
 // vectors: trunc(action) == 1 exactly where 1 <= action < 2.
 template <class F>
-VORLISK_INLINE void CartPole::step_lane_batch(std::size_t i, std::size_t count, const float* actions,
-                               std::uint8_t* terminal, float* reward) {
+VORLISK_INLINE void CartPole::step_lane_batch(std::size_t i, std::size_t count,
+                                              const float* actions, std::uint8_t* terminal,
+                                              float* reward) {
   float sin_t[kLaneBatch];
   float cos_t[kLaneBatch];
   sincosf_lanes(&pole_angle[i], sin_t, cos_t, count);

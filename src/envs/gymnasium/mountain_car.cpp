@@ -84,8 +84,9 @@ LaneOutcome MountainCar::step_lane(std::size_t i, float action) {
 }
 
 template <class F>
-VORLISK_INLINE void MountainCar::step_lane_batch(std::size_t i, std::size_t count, const float* actions,
-                                  std::uint8_t* terminal, float* reward) {
+VORLISK_INLINE void MountainCar::step_lane_batch(std::size_t i, std::size_t count,
+                                                 const float* actions, std::uint8_t* terminal,
+                                                 float* reward) {
   float pulls[kLaneBatch] = {};  // initialised only to quiet a false uninitialised-use warning
   slope_pulls(&position[i], pulls, count);
   for_lane_vectors<F>(count, [&]<class T>(std::size_t k) {

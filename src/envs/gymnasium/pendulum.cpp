@@ -112,8 +112,9 @@ LaneOutcome Pendulum::step_lane(std::size_t i, float action) {
 // The per-lane formulas for a batch of lanes: the library's sin, fmod and cos
 // lane-wise in vector code, the arithmetic between them in vectors of lanes.
 template <class F>
-VORLISK_INLINE void Pendulum::step_lane_batch(std::size_t i, std::size_t count, const float* actions,
-                               std::uint8_t* terminal, float* reward) {
+VORLISK_INLINE void Pendulum::step_lane_batch(std::size_t i, std::size_t count,
+                                              const float* actions, std::uint8_t* terminal,
+                                              float* reward) {
   float sin_th[kLaneBatch];
   float wrapped[kLaneBatch];
   sinf_lanes(&theta[i], sin_th, count);
