@@ -51,10 +51,24 @@ class LaneBatches : public ::testing::Test {};
 using Engines = ::testing::Types<CartPole, MountainCar, Pendulum>;
 TYPED_TEST_SUITE(LaneBatches, Engines);
 
+template <class Engine>
+void check_chunks_against_lanes();
+
+// The chunks' arithmetic runs four or eight lanes per vector (where the processor has AVX2).
 TYPED_TEST(LaneBatches, ChunksGiveThePerLaneFormulasBitsFromAnyState) {
+  for (const bool narrow : {true, false}) {
+    SCOPED_TRACE(narrow ? "four lanes per vector" : "eight lanes per vector");
+    force_narrow_blocks(narrow);
+    check_chunks_against_lanes<TypeParam>();
+    force_narrow_blocks(false);
+  }
+}
+
+template <class Engine>
+void check_chunks_against_lanes() {
   constexpr std::size_t kLanes = 2 * kLaneBatch + 13;
   const float menu[] = {0.0f, 1.0f, 2.0f, 0.99999994f, 1.9999999f, -0.5f, 3.0f, kNaN, -kInf};
-  auto chunked = TypeParam::with_workers(kLanes, 1);
+  auto chunked = Engine::with_workers(kLanes, 1);
   chunked.reset(5);
   std::uint64_t s = 12345;
   for (LaneVector<float>* column : state_of(chunked)) {

@@ -41,7 +41,7 @@ VORLISK_INLINE void store_lanes(float* p, F32x4 v, std::size_t count) {
 // marks the lanes it leaves to the library, which Group::library then computes one by
 // one. Two groups a round give the processor independent work to overlap. Every
 // input is read before its results are stored, so an output may be the input.
-template <std::size_t kOut, class Group>
+template <class Ops, std::size_t kOut, class Group>
 VORLISK_INLINE void map_lanes(const float* x, float* const (&out)[kOut], std::size_t n,
                               const Group& group) {
   std::size_t i = 0;
@@ -54,7 +54,7 @@ VORLISK_INLINE void map_lanes(const float* x, float* const (&out)[kOut], std::si
     I32x4 library_b;
     group(a, ra, library_a);
     group(b, rb, library_b);
-    if (any(library_a | library_b)) {
+    if (Ops::any(library_a | library_b)) {
       for (std::size_t k = 0; k < 4; ++k) {
         for (std::size_t o = 0; o < kOut; ++o) {
           if (library_a[k]) ra[o][k] = group.library(o, a[k]);
@@ -110,13 +110,42 @@ static_assert(std::bit_cast<std::int32_t>(kSinCosVectorLimit) == kLargeBits);
 struct Plain {
   VORLISK_INLINE static F64x4 madd(F64x4 a, F64x4 b, F64x4 c) { return c + a * b; }
   VORLISK_INLINE static F64x4 nmadd(F64x4 a, F64x4 b, F64x4 c) { return c - a * b; }
+  VORLISK_INLINE static F64x4 widen(F32x4 x) { return __builtin_convertvector(x, F64x4); }
+  VORLISK_INLINE static F64x4 widen(I32x4 x) { return __builtin_convertvector(x, F64x4); }
+  VORLISK_INLINE static I64x4 widen_int(I32x4 x) { return __builtin_convertvector(x, I64x4); }
+  VORLISK_INLINE static F32x4 narrow(F64x4 x) { return __builtin_convertvector(x, F32x4); }
+  VORLISK_INLINE static I32x4 truncate(F64x4 x) { return __builtin_convertvector(x, I32x4); }
+  VORLISK_INLINE static bool any(I32x4 mask) { return vorlisk::envs::any(mask); }
 };
 
 #if defined(__x86_64__)
 // c + a * b rounded once, exactly where GCC contracted glibc's FMA build: every
 // polynomial step and the reduction, but none of the plain products. Not forced
 // inline: these may only be inlined into AVX2 + FMA code.
-struct Fused {
+// GCC builds the generic conversions below from 128-bit halves; the whole-register
+// instructions give the same bits. Same warning as for madd about inlining.
+struct Avx2 {
+  [[gnu::target("avx2")]] static F64x4 widen(F32x4 x) {
+    return reinterpret_cast<F64x4>(_mm256_cvtps_pd(reinterpret_cast<__m128>(x)));
+  }
+  [[gnu::target("avx2")]] static F64x4 widen(I32x4 x) {
+    return reinterpret_cast<F64x4>(_mm256_cvtepi32_pd(reinterpret_cast<__m128i>(x)));
+  }
+  [[gnu::target("avx2")]] static I64x4 widen_int(I32x4 x) {
+    return reinterpret_cast<I64x4>(_mm256_cvtepi32_epi64(reinterpret_cast<__m128i>(x)));
+  }
+  [[gnu::target("avx2")]] static F32x4 narrow(F64x4 x) {
+    return reinterpret_cast<F32x4>(_mm256_cvtpd_ps(reinterpret_cast<__m256d>(x)));
+  }
+  [[gnu::target("avx2")]] static I32x4 truncate(F64x4 x) {
+    return reinterpret_cast<I32x4>(_mm256_cvttpd_epi32(reinterpret_cast<__m256d>(x)));
+  }
+  [[gnu::target("avx2")]] static bool any(I32x4 mask) {
+    return _mm_movemask_ps(reinterpret_cast<__m128>(mask)) != 0;
+  }
+};
+
+struct Fused : Avx2 {
   [[gnu::target("avx2,fma")]] static F64x4 madd(F64x4 a, F64x4 b, F64x4 c) {
     return reinterpret_cast<F64x4>(_mm256_fmadd_pd(reinterpret_cast<__m256d>(a),
                                                    reinterpret_cast<__m256d>(b),
@@ -141,10 +170,10 @@ VORLISK_INLINE void sincos4(F32x4 y, F32x4& sin_y, F32x4& cos_y, I32x4& library)
   // Library lanes go through as zero, which keeps the conversions in range. Below
   // pi/4 the quadrant is 0 and the reduction subtracts an exact zero, so glibc's
   // separate small-argument branch needs none here.
-  const F64x4 x = __builtin_convertvector(select<F32x4>(library, F32x4{}, y), F64x4);
-  const I32x4 n = (__builtin_convertvector(x * kTwoOverPiScaled, I32x4) + 0x800000) >> 24;
-  const I64x4 n64 = __builtin_convertvector(n, I64x4);
-  const F64x4 xr = Ops::nmadd(__builtin_convertvector(n, F64x4), splat_f64(kHalfPi), x);
+  const F64x4 x = Ops::widen(select<F32x4>(library, F32x4{}, y));
+  const I32x4 n = (Ops::truncate(x * kTwoOverPiScaled) + 0x800000) >> 24;
+  const I64x4 n64 = Ops::widen_int(n);
+  const F64x4 xr = Ops::nmadd(Ops::widen(n), splat_f64(kHalfPi), x);
   const F64x4 x2 = xr * xr;
   const F64x4 xs = xr * (((n64 + 1) & 2) != 0 ? splat_f64(-1.0) : splat_f64(1.0));
 
@@ -166,8 +195,8 @@ VORLISK_INLINE void sincos4(F32x4 y, F32x4& sin_y, F32x4& cos_y, I32x4& library)
   cos_poly = (n64 & 2) != 0 ? -cos_poly : cos_poly;
 
   const I64x4 odd = (n64 & 1) != 0;
-  const F32x4 sin_r = __builtin_convertvector(odd ? cos_poly : sin_poly, F32x4);
-  const F32x4 cos_r = __builtin_convertvector(odd ? sin_poly : cos_poly, F32x4);
+  const F32x4 sin_r = Ops::narrow(odd ? cos_poly : sin_poly);
+  const F32x4 cos_r = Ops::narrow(odd ? sin_poly : cos_poly);
   sin_y = select<F32x4>(tiny, y, sin_r);
   cos_y = select<F32x4>(tiny, splat<F32x4>(1.0f), cos_r);
 }
@@ -187,7 +216,7 @@ struct SinCosGroup {
 
 template <class Ops, bool kSin, bool kCos>
 VORLISK_INLINE void sincos_array(const float* x, float* const (&out)[kSin + kCos], std::size_t n) {
-  map_lanes(x, out, n, SinCosGroup<Ops, kSin, kCos>{});
+  map_lanes<Ops>(x, out, n, SinCosGroup<Ops, kSin, kCos>{});
 }
 
 // ---------------------------------------------------------------------------------
@@ -204,31 +233,34 @@ struct FmodDivisor {
   double reciprocal;
 };
 
+template <class Ops>
 VORLISK_INLINE F32x4 fmod4(F32x4 x, const FmodDivisor& d, I32x4& library) {
   const I32x4 bits = reinterpret_cast<I32x4>(x);
   const F32x4 ax = reinterpret_cast<F32x4>(bits & 0x7fffffff);
   library = ~(ax < d.limit);  // also inf and NaN
   const I32x4 below = ax < d.abs;
-  const F64x4 axd = __builtin_convertvector(select<F32x4>(library, F32x4{}, ax), F64x4);
+  const F64x4 axd = Ops::widen(select<F32x4>(library, F32x4{}, ax));
   const F64x4 ay = splat_f64(d.abs_d);
-  const F64x4 q = __builtin_convertvector(__builtin_convertvector(axd * d.reciprocal, I32x4), F64x4);
+  const F64x4 q = Ops::widen(Ops::truncate(axd * d.reciprocal));
   F64x4 r = axd - q * ay;
   r = r < 0.0 ? r + ay : r;
   r = r >= ay ? r - ay : r;
-  const I32x4 r_bits = reinterpret_cast<I32x4>(__builtin_convertvector(r, F32x4));
+  const I32x4 r_bits = reinterpret_cast<I32x4>(Ops::narrow(r));
   const F32x4 signed_r = reinterpret_cast<F32x4>(r_bits | (bits & static_cast<std::int32_t>(0x80000000u)));
   return select<F32x4>(below, x, signed_r);
 }
 
+template <class Ops>
 struct FmodGroup {
   FmodDivisor divisor;
   float y;
   VORLISK_INLINE void operator()(F32x4 x, F32x4 (&r)[1], I32x4& library) const {
-    r[0] = fmod4(x, divisor, library);
+    r[0] = fmod4<Ops>(x, divisor, library);
   }
   float library(std::size_t, float x) const { return std::fmod(x, y); }
 };
 
+template <class Ops>
 VORLISK_INLINE void fmod_array(const float* x, float y, float* out, std::size_t n) {
   if (!std::isfinite(y) || y == 0.0f) {
     for (std::size_t i = 0; i < n; ++i) out[i] = std::fmod(x[i], y);
@@ -240,7 +272,7 @@ VORLISK_INLINE void fmod_array(const float* x, float y, float* out, std::size_t 
   d.abs_d = d.abs;
   d.reciprocal = 1.0 / d.abs_d;
   float* const outs[1] = {out};
-  map_lanes(x, outs, n, FmodGroup{d, y});
+  map_lanes<Ops>(x, outs, n, FmodGroup<Ops>{d, y});
 }
 
 // ---------------------------------------------------------------------------------
@@ -279,7 +311,7 @@ void fmod_library(const float* x, float y, float* out, std::size_t n) {
     sincos_array<OPS, true, true>(x, outs, n);                                              \
   }                                                                                         \
   TARGET void fmod_##SUFFIX(const float* x, float y, float* out, std::size_t n) {           \
-    fmod_array(x, y, out, n);                                                               \
+    fmod_array<OPS>(x, y, out, n);                                                             \
   }
 
 VORLISK_LIBM_ENTRY_POINTS(, Plain, plain)

@@ -7,6 +7,9 @@
 
 #include <cstdint>
 #include <cstring>
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace vorlisk::envs {
 
@@ -69,11 +72,43 @@ VORLISK_INLINE F select(MaskOf<F> mask, F if_true, F if_false) {
   return mask ? if_true : if_false;
 }
 
-// Flags (0 or 1) from the comparison mask of F's lanes, narrowed to bytes in vector
-// registers.
+// Masks here are comparison results: every lane 0 or -1.
+
+#if defined(__x86_64__)
+// GCC builds the generic forms below lane by lane; sign bits and saturating packs give
+// the same results for masks. The eight-lane forms exist only in AVX2 code (not forced
+// inline: GCC inlines them once their caller has been inlined into AVX2 code). They take
+// the mask by reference: a caller left uninlined outside AVX2 code (a lambda at -O0)
+// would pass a 32-byte vector by value in memory where they expect a register.
+VORLISK_INLINE void store_flag_bytes(std::uint8_t* p, I32x4 mask) {
+  const __m128i m = reinterpret_cast<__m128i>(mask);
+  const __m128i words = _mm_packs_epi32(m, m);
+  const __m128i bytes = _mm_and_si128(_mm_packs_epi16(words, words), _mm_set1_epi8(1));
+  const std::int32_t flags = _mm_cvtsi128_si32(bytes);
+  std::memcpy(p, &flags, sizeof(flags));
+}
+[[gnu::target("avx2")]] inline void store_flag_bytes(std::uint8_t* p, const I32x8& mask) {
+  const __m256i m = reinterpret_cast<__m256i>(mask);
+  const __m128i words = _mm_packs_epi32(_mm256_castsi256_si128(m), _mm256_extracti128_si256(m, 1));
+  const __m128i bytes = _mm_and_si128(_mm_packs_epi16(words, words), _mm_set1_epi8(1));
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(p), bytes);
+}
+VORLISK_INLINE std::uint32_t lane_bits(I32x4 mask) {
+  return static_cast<std::uint32_t>(_mm_movemask_ps(reinterpret_cast<__m128>(mask)));
+}
+[[gnu::target("avx2")]] inline std::uint32_t lane_bits(const I32x8& mask) {
+  return static_cast<std::uint32_t>(_mm256_movemask_ps(reinterpret_cast<__m256>(mask)));
+}
+#endif
+
+// Flags (0 or 1) from the mask of F's lanes, narrowed to bytes in vector registers.
 template <class F>
 VORLISK_INLINE void store_flags(std::uint8_t* p, MaskOf<F> mask) {
+#if defined(__x86_64__)
+  store_flag_bytes(p, mask);
+#else
   store(p, __builtin_convertvector(mask & 1, BytesOf<F>));
+#endif
 }
 
 // One bit per lane, lane 0 in bit 0.
@@ -86,13 +121,11 @@ VORLISK_INLINE std::uint32_t lane_bits(M mask) {
 
 template <class M>
 VORLISK_INLINE bool any(M mask) {
-  std::int32_t bits = 0;
-  for (std::size_t k = 0; k < sizeof(M) / 4; ++k) bits |= mask[k];
-  return bits != 0;
+  return lane_bits(mask) != 0;
 }
 
-// Whether blocks may run eight lanes wide: the processor has AVX2 and no test has
-// asked for the four-wide form.
+// Whether blocks and the chunks' arithmetic may run eight lanes wide: the processor
+// has AVX2 and no test has asked for the four-wide form.
 bool wide_blocks_enabled();
 // Lets tests run both forms and compare their bits.
 void force_narrow_blocks(bool narrow);

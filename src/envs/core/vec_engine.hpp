@@ -11,7 +11,9 @@
 //   void draw_lane(std::size_t i, Xoshiro256StarStar& rng);
 //   LaneOutcome step_lane(std::size_t i, float action);   // per-lane formulas
 //   // The same formulas for lanes i .. i + count - 1 (count <= kLaneBatch), several
-//   // at a time, giving the same bits: terminal flags (0 or 1) and rewards per lane.
+//   // at a time (F32x4 or F32x8 lanes per vector of arithmetic), giving the same
+//   // bits: terminal flags (0 or 1) and rewards per lane.
+//   template <class F>
 //   void step_lane_batch(std::size_t i, std::size_t count, const float* actions,
 //                        std::uint8_t* terminal, float* reward);
 //   template <class F>   // F32x4 or F32x8: kWidthOf<F> lanes from lane i, block formulas
@@ -125,12 +127,17 @@ class VecEngine {
   bool step_one(std::size_t i, float action, EpisodeLog& into);
   void step_chunk(LaneRange range, const float* actions, EpisodeLog& into, bool reset_finished);
   template <class F>
+  void step_chunk_lanes(LaneRange range, const float* actions, EpisodeLog& into,
+                        bool reset_finished);
+  template <class F>
   void run_blocks(std::size_t end, const float* actions);
   template <class F, std::size_t kBlocks>
   void step_blocks(std::size_t first, const float* actions);
   void finish_blocks(bool reset_finished);
 #if defined(__x86_64__) || defined(__i386__)
   [[gnu::target("avx2")]] void run_blocks_avx2(std::size_t end, const float* actions);
+  [[gnu::target("avx2")]] void step_chunk_avx2(LaneRange range, const float* actions,
+                                               EpisodeLog& into, bool reset_finished);
 #endif
 
   template <class T>

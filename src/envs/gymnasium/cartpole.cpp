@@ -93,12 +93,14 @@ LaneOutcome CartPole::step_lane(std::size_t i, float action) {
 
 // The per-lane formulas with the library's sin and cos of the pole angle, lanes in
 // vectors: trunc(action) == 1 exactly where 1 <= action < 2.
-void CartPole::step_lane_batch(std::size_t i, std::size_t count, const float* actions,
-                               std::uint8_t* terminal, float* reward) {
+template <class F>
+VORLISK_INLINE void CartPole::step_lane_batch(std::size_t i, std::size_t count,
+                                              const float* actions, std::uint8_t* terminal,
+                                              float* reward) {
   float sin_t[kLaneBatch];
   float cos_t[kLaneBatch];
   sincosf_lanes(&pole_angle[i], sin_t, cos_t, count);
-  for_lane_vectors<F32x4>(count, [&]<class T>(std::size_t k) {
+  for_lane_vectors<F>(count, [&]<class T>(std::size_t k) {
     const T action = load<T>(actions + k);
     const T force = ((action >= 1.0f) & (action < 2.0f)) ? splat<T>(kForce) : splat<T>(-kForce);
     const std::size_t j = i + k;

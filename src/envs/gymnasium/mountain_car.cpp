@@ -83,11 +83,13 @@ LaneOutcome MountainCar::step_lane(std::size_t i, float action) {
   return {p >= kGoalPosition, kStepReward};
 }
 
-void MountainCar::step_lane_batch(std::size_t i, std::size_t count, const float* actions,
-                                  std::uint8_t* terminal, float* reward) {
+template <class F>
+VORLISK_INLINE void MountainCar::step_lane_batch(std::size_t i, std::size_t count,
+                                                 const float* actions, std::uint8_t* terminal,
+                                                 float* reward) {
   float pulls[kLaneBatch] = {};  // initialised only to quiet a false uninitialised-use warning
   slope_pulls(&position[i], pulls, count);
-  for_lane_vectors<F32x4>(count, [&]<class T>(std::size_t k) {
+  for_lane_vectors<F>(count, [&]<class T>(std::size_t k) {
     const auto at_goal = move_lanes<T>(&position[i + k], &velocity[i + k], actions + k, pulls + k);
     store_outcome(k, at_goal, splat<T>(kStepReward), terminal, reward);
   });

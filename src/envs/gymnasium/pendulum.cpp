@@ -111,12 +111,14 @@ LaneOutcome Pendulum::step_lane(std::size_t i, float action) {
 
 // The per-lane formulas for a batch of lanes: the library's sin, fmod and cos
 // lane-wise in vector code, the arithmetic between them in vectors of lanes.
-void Pendulum::step_lane_batch(std::size_t i, std::size_t count, const float* actions,
-                               std::uint8_t* terminal, float* reward) {
+template <class F>
+VORLISK_INLINE void Pendulum::step_lane_batch(std::size_t i, std::size_t count,
+                                              const float* actions, std::uint8_t* terminal,
+                                              float* reward) {
   float sin_th[kLaneBatch];
   float wrapped[kLaneBatch];
   sinf_lanes(&theta[i], sin_th, count);
-  for_lane_vectors<F32x4>(count, [&]<class T>(std::size_t k) {
+  for_lane_vectors<F>(count, [&]<class T>(std::size_t k) {
     const std::size_t j = i + k;
     const T u = clip(load<T>(actions + k), -kMaxTorque, kMaxTorque);
     const T th = load<T>(&theta[j]);
@@ -128,9 +130,13 @@ void Pendulum::step_lane_batch(std::size_t i, std::size_t count, const float* ac
   });
   // wrap_fmod, step by step.
   fmodf_lanes(wrapped, kTwoPi, wrapped, count);
-  for (std::size_t k = 0; k < count; ++k) wrapped[k] = wrapped[k] + kTwoPi;
+  for_lane_vectors<F>(count, [&]<class T>(std::size_t k) {
+    store(wrapped + k, load<T>(wrapped + k) + kTwoPi);
+  });
   fmodf_lanes(wrapped, kTwoPi, wrapped, count);
-  for (std::size_t k = 0; k < count; ++k) theta[i + k] = wrapped[k] + (-kPi);
+  for_lane_vectors<F>(count, [&]<class T>(std::size_t k) {
+    store(&theta[i + k], load<T>(wrapped + k) + (-kPi));
+  });
   sincosf_lanes(&theta[i], &sin_theta[i], &cos_theta[i], count);
 }
 

@@ -38,6 +38,7 @@ class Pendulum : public VecEngine<Pendulum> {
 
   void draw_lane(std::size_t i, Xoshiro256StarStar& rng);
   LaneOutcome step_lane(std::size_t i, float action);
+  template <class F>
   void step_lane_batch(std::size_t i, std::size_t count, const float* actions,
                        std::uint8_t* terminal, float* reward);
   template <class F>
