@@ -34,20 +34,6 @@ def test_constructor_accepts_keywords_and_zero_workers():
     assert PyCartPoleVecEnv(4, workers=None).num_envs == 4
 
 
-def test_step_accepts_keyword_and_unaligned_actions():
-    env = PyCartPoleVecEnv(3)
-    env.reset(0)
-    raw = np.zeros(3 * 4 + 1, np.uint8)
-    unaligned = raw[1:].view(np.int32)
-    unaligned[:] = [1, 0, 1]
-    env2 = PyCartPoleVecEnv(3)
-    env2.reset(0)
-    a = env.step(actions=unaligned)
-    b = env2.step(np.array([1, 0, 1], np.int32))
-    for x, y in zip(a, b):
-        assert np.array_equal(x, y)
-
-
 @pytest.mark.parametrize("workers", [1, 2])
 def test_logs_of_one_balanced_episode(workers):
     env = PyCartPoleVecEnv(1, workers)
