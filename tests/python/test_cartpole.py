@@ -53,19 +53,6 @@ def test_logs_of_one_balanced_episode(workers):
     assert set(env.get_logs().values()) == {0.0}
 
 
-def test_finished_lane_reports_its_last_step_and_restarts():
-    env = PyCartPoleVecEnv(16)
-    env.reset(5)
-    for _ in range(100):
-        obs, rewards, terminals, truncations = env.step(np.ones(16, np.int32))
-        if terminals.any():
-            break
-    done = np.flatnonzero(terminals)
-    assert done.size > 0
-    assert np.all(rewards[done] == 0.0)
-    assert np.all(np.abs(obs[done]) < 0.05)  # already the next episode's start
-
-
 def test_clear_logs_counts_running_episodes_in_full():
     env = PyCartPoleVecEnv(1)
     obs = env.reset(0)
