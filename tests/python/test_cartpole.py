@@ -34,25 +34,6 @@ def test_constructor_accepts_keywords_and_zero_workers():
     assert PyCartPoleVecEnv(4, workers=None).num_envs == 4
 
 
-@pytest.mark.parametrize("workers", [1, 2])
-def test_logs_of_one_balanced_episode(workers):
-    env = PyCartPoleVecEnv(1, workers)
-    obs = env.reset(0)
-    for t in range(200):
-        obs, reward, terminal, truncation = env.step(balancing_actions(obs))
-        assert reward[0] == 1.0 and terminal[0] == 0
-        assert truncation[0] == (t == 199)
-    assert env.get_logs() == {
-        "episode_count": 1.0,
-        "total_reward": 200.0,
-        "total_steps": 200.0,
-        "mean_reward": 200.0,
-        "mean_length": 200.0,
-    }
-    env.clear_logs()
-    assert set(env.get_logs().values()) == {0.0}
-
-
 def test_clear_logs_counts_running_episodes_in_full():
     env = PyCartPoleVecEnv(1)
     obs = env.reset(0)
