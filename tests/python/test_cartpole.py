@@ -34,52 +34,6 @@ def test_constructor_accepts_keywords_and_zero_workers():
     assert PyCartPoleVecEnv(4, workers=None).num_envs == 4
 
 
-def test_step_accepts_keyword_and_unaligned_actions():
-    env = PyCartPoleVecEnv(3)
-    env.reset(0)
-    raw = np.zeros(3 * 4 + 1, np.uint8)
-    unaligned = raw[1:].view(np.int32)
-    unaligned[:] = [1, 0, 1]
-    env2 = PyCartPoleVecEnv(3)
-    env2.reset(0)
-    a = env.step(actions=unaligned)
-    b = env2.step(np.array([1, 0, 1], np.int32))
-    for x, y in zip(a, b):
-        assert np.array_equal(x, y)
-
-
-@pytest.mark.parametrize("workers", [1, 2])
-def test_logs_of_one_balanced_episode(workers):
-    env = PyCartPoleVecEnv(1, workers)
-    obs = env.reset(0)
-    for t in range(200):
-        obs, reward, terminal, truncation = env.step(balancing_actions(obs))
-        assert reward[0] == 1.0 and terminal[0] == 0
-        assert truncation[0] == (t == 199)
-    assert env.get_logs() == {
-        "episode_count": 1.0,
-        "total_reward": 200.0,
-        "total_steps": 200.0,
-        "mean_reward": 200.0,
-        "mean_length": 200.0,
-    }
-    env.clear_logs()
-    assert set(env.get_logs().values()) == {0.0}
-
-
-def test_finished_lane_reports_its_last_step_and_restarts():
-    env = PyCartPoleVecEnv(16)
-    env.reset(5)
-    for _ in range(100):
-        obs, rewards, terminals, truncations = env.step(np.ones(16, np.int32))
-        if terminals.any():
-            break
-    done = np.flatnonzero(terminals)
-    assert done.size > 0
-    assert np.all(rewards[done] == 0.0)
-    assert np.all(np.abs(obs[done]) < 0.05)  # already the next episode's start
-
-
 def test_clear_logs_counts_running_episodes_in_full():
     env = PyCartPoleVecEnv(1)
     obs = env.reset(0)

@@ -213,6 +213,20 @@ def test_results_are_fresh_arrays_of_the_documented_types(case, workers):
 
 
 @each
+def test_keyword_and_unaligned_actions_step_like_aligned_ones(case):
+    actions = case.actions(13)
+    raw = np.zeros(actions.nbytes + 1, np.uint8)
+    unaligned = np.frombuffer(raw.data, actions.dtype, 13, offset=1)
+    unaligned[:] = actions
+    a, b = case.cls(13), case.cls(13)
+    a.reset(2)
+    b.reset(2)
+    for _ in range(5):
+        for x, y in zip(a.step(actions), b.step(actions=unaligned)):
+            assert x.tobytes() == y.tobytes()
+
+
+@each
 def test_logs_start_at_zero(case):
     env = case.cls(2)
     keys = ["episode_count", "total_reward", "total_steps", "mean_reward", "mean_length"]

@@ -27,22 +27,6 @@ def test_an_unreached_goal_is_logged_after_200_steps():
     assert set(env.get_logs().values()) == {0.0}
 
 
-def test_one_and_four_workers_give_identical_observations():
-    rng = np.random.default_rng(0)
-    single, chunked = PyMountainCarVecEnv(203, workers=1), PyMountainCarVecEnv(203, workers=4)
-    np.testing.assert_array_equal(single.reset(42), chunked.reset(42))
-    finished = 0
-    for _ in range(400):
-        actions = rng.integers(0, 3, 203, dtype=np.int32)
-        a, b = single.step(actions), chunked.step(actions)
-        for x, y in zip(a, b):
-            assert x.tobytes() == y.tobytes()
-        finished += int(a[3].sum())
-    assert finished >= 203
-    logs = single.get_logs()
-    assert logs["episode_count"] == chunked.get_logs()["episode_count"]
-
-
 def test_dynamics_match_gymnasium():
     gym = pytest.importorskip("gymnasium")
     reference = gym.make("MountainCar-v0").unwrapped

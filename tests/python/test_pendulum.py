@@ -16,32 +16,6 @@ def test_the_callers_torques_are_left_as_they_are(workers):
     assert torques.tobytes() == kept.tobytes()
 
 
-def test_unaligned_torques_step_like_aligned_ones():
-    torques = np.linspace(-2.5, 2.5, 13, dtype=np.float32)
-    raw = np.zeros(13 * 4 + 1, np.uint8)
-    unaligned = np.frombuffer(raw.data, np.float32, 13, offset=1)
-    unaligned[:] = torques
-    a, b = PyPendulumVecEnv(13), PyPendulumVecEnv(13)
-    a.reset(2)
-    b.reset(2)
-    for _ in range(5):
-        for x, y in zip(a.step(torques), b.step(unaligned)):
-            assert x.tobytes() == y.tobytes()
-
-
-def test_episodes_are_always_truncated_at_200_steps():
-    env = PyPendulumVecEnv(10, workers=3)
-    env.reset(6)
-    torques = np.zeros(10, np.float32)
-    for step in range(1, 401):
-        _, rewards, terminals, truncations = env.step(torques)
-        assert not terminals.any()
-        assert (truncations == (step % 200 == 0)).all()
-        assert (rewards <= 0).all()
-    logs = env.get_logs()
-    assert logs["episode_count"] == 20.0 and logs["mean_length"] == 200.0
-
-
 def test_a_nan_torque_poisons_one_lane_and_the_log_until_cleared():
     env = PyPendulumVecEnv(3)
     env.reset(0)
