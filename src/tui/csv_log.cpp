@@ -140,8 +140,7 @@ CsvLog::~CsvLog() {
   flusher_->wake.notify_all();
   flusher_->thread.join();
   std::lock_guard lock(mutex_);
-  for (std::size_t i = 0; i < held_count_; ++i) write_row(writer_, held_[i]);
-  held_count_ = 0;
+  write_held_locked();
   writer_.flush();
   report_errors_locked(true);
 }
@@ -159,8 +158,7 @@ void CsvLog::try_write_row(const CsvRow& row) noexcept {
     }
     return;
   }
-  for (std::size_t i = 0; i < held_count_; ++i) write_row(writer_, held_[i]);
-  held_count_ = 0;
+  write_held_locked();
   write_row(writer_, row);
   touched_ = true;
   if (row.timestamp - last_flush_s_ >= kFlushAfterSeconds) {
@@ -173,8 +171,16 @@ void CsvLog::try_write_row(const CsvRow& row) noexcept {
 void CsvLog::flush() noexcept {
   if (forked()) return;
   std::lock_guard lock(mutex_);
+  // Only the thread that calls try_write_row calls flush (through close), so the
+  // held rows are its own.
+  write_held_locked();
   writer_.flush();
   report_errors_locked(true);
+}
+
+void CsvLog::write_held_locked() noexcept {
+  for (std::size_t i = 0; i < held_count_; ++i) write_row(writer_, held_[i]);
+  held_count_ = 0;
 }
 
 void CsvLog::report_errors_locked(bool closing) noexcept {

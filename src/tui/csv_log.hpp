@@ -76,7 +76,8 @@ class CsvLog {
   static constexpr double kFlushAfterSeconds = 1.0;
 
   bool forked() const noexcept;
-  void flush_locked() noexcept;
+  // Writes the rows set aside while the flusher held the lock (lock held; caller's thread).
+  void write_held_locked() noexcept;
   void report_errors_locked(bool closing) noexcept;
   void flusher_loop() noexcept;
 
