@@ -133,16 +133,21 @@ CsvLog::~CsvLog() {
     writer_.discard();
     return;
   }
+  stop_flusher();
+  std::lock_guard lock(mutex_);
+  write_held_locked();
+  writer_.flush();
+  report_errors_locked(true);
+}
+
+void CsvLog::stop_flusher() noexcept {
+  if (!flusher_->thread.joinable()) return;
   {
     std::lock_guard lock(flusher_->mutex);
     flusher_->stopping = true;
   }
   flusher_->wake.notify_all();
   flusher_->thread.join();
-  std::lock_guard lock(mutex_);
-  write_held_locked();
-  writer_.flush();
-  report_errors_locked(true);
 }
 
 bool CsvLog::forked() const noexcept { return fork_generation() != generation_; }
@@ -168,10 +173,13 @@ void CsvLog::try_write_row(const CsvRow& row) noexcept {
   report_errors_locked(false);
 }
 
-void CsvLog::flush() noexcept {
+void CsvLog::close() noexcept {
   if (forked()) return;
+  // A closed logger holds no thread: rows written after close wait in the buffer
+  // for update's own once-a-second flush, a further close, or destruction.
+  stop_flusher();
   std::lock_guard lock(mutex_);
-  // Only the thread that calls try_write_row calls flush (through close), so the
+  // Only the thread that calls try_write_row calls close, so the
   // held rows are its own.
   write_held_locked();
   writer_.flush();

@@ -67,9 +67,10 @@ class CsvLog {
   // finds the lock taken is kept (up to a few) and goes out before the next one.
   void try_write_row(const CsvRow& row) noexcept;
 
-  // Waits for the lock, then sends the buffered bytes to the file and reports
-  // rows lost since the last report.
-  void flush() noexcept;
+  // Stops the helper thread that flushes rows a paused loop left behind, then waits
+  // for the lock, sends the buffered bytes to the file and reports rows lost since
+  // the last report. May be called again.
+  void close() noexcept;
 
  private:
   static constexpr std::size_t kHeldRows = 8;
@@ -80,6 +81,7 @@ class CsvLog {
   void write_held_locked() noexcept;
   void report_errors_locked(bool closing) noexcept;
   void flusher_loop() noexcept;
+  void stop_flusher() noexcept;
 
   std::string path_;
   std::uint64_t generation_;

@@ -157,7 +157,7 @@ void Logger::stop_threads() noexcept {
 
 void Logger::close() noexcept {
   stop_threads();
-  if (csv_) csv_->flush();
+  if (csv_) csv_->close();
 }
 
 }  // namespace vorlisk::tui

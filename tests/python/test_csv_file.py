@@ -117,6 +117,17 @@ def test_rows_of_a_busy_loop_reach_the_file_before_close(tmp_path):
     assert steps_in(path) == list(range(i))
 
 
+def test_a_closed_logger_holds_no_thread_and_its_later_rows_arrive(tmp_path):
+    path = tmp_path / "m.csv"
+    threads = len(os.listdir("/proc/self/task"))
+    logger = TUILogger(csv_path=str(path))
+    logger.close()
+    assert len(os.listdir("/proc/self/task")) == threads  # kept alive, yet threadless
+    logger.update(7, 0, 0.0, 0.0)
+    del logger
+    assert steps_in(path) == [7]
+
+
 def test_a_killed_process_keeps_the_rows_of_its_last_second_but_one(tmp_path):
     path = tmp_path / "m.csv"
     child = subprocess.Popen([sys.executable, "-c", textwrap.dedent(f"""
