@@ -133,11 +133,7 @@ CsvLog::~CsvLog() {
     writer_.discard();
     return;
   }
-  stop_flusher();
-  std::lock_guard lock(mutex_);
-  write_held_locked();
-  writer_.flush();
-  report_errors_locked(true);
+  close();
 }
 
 void CsvLog::stop_flusher() noexcept {
