@@ -30,7 +30,8 @@ bool same(float got, float want) {
 
 std::vector<LibmVariant> runnable_variants() {
   std::vector<LibmVariant> variants;
-  for (const LibmVariant v : {LibmVariant::kLibrary, LibmVariant::kPlain, LibmVariant::kFused}) {
+  for (const LibmVariant v : {LibmVariant::kLibrary, LibmVariant::kPlain, LibmVariant::kFused,
+                                LibmVariant::kFused512}) {
     if (vorlisk::envs::libm_variant_runs(v)) variants.push_back(v);
   }
   return variants;

@@ -21,41 +21,70 @@ namespace {
 
 using F64x4 = double __attribute__((vector_size(32)));
 using I64x4 = std::int64_t __attribute__((vector_size(32)));
+using F64x8 = double __attribute__((vector_size(64)));
+using I64x8 = std::int64_t __attribute__((vector_size(64)));
 
-VORLISK_INLINE F64x4 splat_f64(double x) { return F64x4{} + x; }
+// The vector types of a group of four or eight lanes.
+struct Lanes4 {
+  using F32 = F32x4;
+  using I32 = I32x4;
+  using F64 = F64x4;
+  using I64 = I64x4;
+};
+struct Lanes8 {
+  using F32 = F32x8;
+  using I32 = I32x8;
+  using F64 = F64x8;
+  using I64 = I64x8;
+};
 
-// A group of four lanes, or the last `count` < 4 of an array (the rest zero): a
-// copy of variable length compiles to a byte loop, so whole groups take the fixed one.
-VORLISK_INLINE F32x4 load_lanes(const float* p, std::size_t count) {
-  if (count == 4) return load<F32x4>(p);
-  F32x4 v{};
+template <class V>
+VORLISK_INLINE V splat_v(double x) {
+  return V{} + x;
+}
+template <class V>
+VORLISK_INLINE V splat_v(std::int32_t x) {
+  return V{} + x;
+}
+
+// A group of lanes, or the last `count` of an array (the rest zero): a copy of
+// variable length compiles to a byte loop, so whole groups take the fixed one.
+template <class V>
+VORLISK_INLINE V load_lanes(const float* p, std::size_t count) {
+  if (count == sizeof(V) / sizeof(float)) return load<V>(p);
+  V v{};
   std::memcpy(&v, p, count * sizeof(float));
   return v;
 }
-VORLISK_INLINE void store_lanes(float* p, F32x4 v, std::size_t count) {
-  if (count == 4) return store(p, v);
+template <class V>
+VORLISK_INLINE void store_lanes(float* p, V v, std::size_t count) {
+  if (count == sizeof(V) / sizeof(float)) return store(p, v);
   std::memcpy(p, &v, count * sizeof(float));
 }
 
-// out[o][k] = f_o(x[k]) over an array: Group computes kOut results for four lanes and
-// marks the lanes it leaves to the library, which Group::library then computes one by
-// one. Two groups a round give the processor independent work to overlap. Every
-// input is read before its results are stored, so an output may be the input.
+// out[o][k] = f_o(x[k]) over an array: Group computes kOut results for a group of
+// Ops::F32 lanes and marks the lanes it leaves to the library, which Group::library
+// then computes one by one. Two groups a round give the processor independent work
+// to overlap. Every input is read before its results are stored, so an output may
+// be the input.
 template <class Ops, std::size_t kOut, class Group>
 VORLISK_INLINE void map_lanes(const float* x, float* const (&out)[kOut], std::size_t n,
                               const Group& group) {
+  using F32 = typename Ops::F32;
+  using I32 = typename Ops::I32;
+  constexpr std::size_t kWidth = sizeof(F32) / sizeof(float);
   std::size_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    const F32x4 a = load<F32x4>(x + i);
-    const F32x4 b = load<F32x4>(x + i + 4);
-    F32x4 ra[kOut];
-    F32x4 rb[kOut];
-    I32x4 library_a;
-    I32x4 library_b;
+  for (; i + 2 * kWidth <= n; i += 2 * kWidth) {
+    const F32 a = load<F32>(x + i);
+    const F32 b = load<F32>(x + i + kWidth);
+    F32 ra[kOut];
+    F32 rb[kOut];
+    I32 library_a;
+    I32 library_b;
     group(a, ra, library_a);
     group(b, rb, library_b);
     if (Ops::any(library_a | library_b)) {
-      for (std::size_t k = 0; k < 4; ++k) {
+      for (std::size_t k = 0; k < kWidth; ++k) {
         for (std::size_t o = 0; o < kOut; ++o) {
           if (library_a[k]) ra[o][k] = group.library(o, a[k]);
           if (library_b[k]) rb[o][k] = group.library(o, b[k]);
@@ -64,16 +93,16 @@ VORLISK_INLINE void map_lanes(const float* x, float* const (&out)[kOut], std::si
     }
     for (std::size_t o = 0; o < kOut; ++o) {
       store(out[o] + i, ra[o]);
-      store(out[o] + i + 4, rb[o]);
+      store(out[o] + i + kWidth, rb[o]);
     }
   }
-  for (; i < n; i += 4) {
-    const std::size_t count = std::min<std::size_t>(4, n - i);
-    const F32x4 a = load_lanes(x + i, count);
-    F32x4 r[kOut];
-    I32x4 library;
+  for (; i < n; i += kWidth) {
+    const std::size_t count = std::min(kWidth, n - i);
+    const F32 a = load_lanes<F32>(x + i, count);
+    F32 r[kOut];
+    I32 library;
     group(a, r, library);
-    for (std::size_t k = 0; k < 4; ++k) {
+    for (std::size_t k = 0; k < kWidth; ++k) {
       for (std::size_t o = 0; o < kOut; ++o) {
         if (library[k]) r[o][k] = group.library(o, a[k]);
       }
@@ -107,7 +136,7 @@ constexpr std::int32_t kLargeBits = 0x42f00000;  // 120
 static_assert(std::bit_cast<std::int32_t>(kSinCosVectorLimit) == kLargeBits);
 
 // c + a * b, rounded twice: the build for processors without FMA.
-struct Plain {
+struct Plain : Lanes4 {
   VORLISK_INLINE static F64x4 madd(F64x4 a, F64x4 b, F64x4 c) { return c + a * b; }
   VORLISK_INLINE static F64x4 nmadd(F64x4 a, F64x4 b, F64x4 c) { return c - a * b; }
   VORLISK_INLINE static F64x4 widen(F32x4 x) { return __builtin_convertvector(x, F64x4); }
@@ -119,12 +148,10 @@ struct Plain {
 };
 
 #if defined(__x86_64__)
-// c + a * b rounded once, exactly where GCC contracted glibc's FMA build: every
-// polynomial step and the reduction, but none of the plain products. Not forced
-// inline: these may only be inlined into AVX2 + FMA code.
-// GCC builds the generic conversions below from 128-bit halves; the whole-register
-// instructions give the same bits. Same warning as for madd about inlining.
-struct Avx2 {
+// GCC builds the generic conversions from 128-bit halves; the whole-register
+// instructions give the same bits. Not forced inline: these may only be inlined
+// into code compiled for their instruction set, as the entry points below are.
+struct Avx2 : Lanes4 {
   [[gnu::target("avx2")]] static F64x4 widen(F32x4 x) {
     return reinterpret_cast<F64x4>(_mm256_cvtps_pd(reinterpret_cast<__m128>(x)));
   }
@@ -145,6 +172,8 @@ struct Avx2 {
   }
 };
 
+// c + a * b rounded once, exactly where GCC contracted glibc's FMA build: every
+// polynomial step and the reduction, but none of the plain products.
 struct Fused : Avx2 {
   [[gnu::target("avx2,fma")]] static F64x4 madd(F64x4 a, F64x4 b, F64x4 c) {
     return reinterpret_cast<F64x4>(_mm256_fmadd_pd(reinterpret_cast<__m256d>(a),
@@ -157,57 +186,121 @@ struct Fused : Avx2 {
                                                     reinterpret_cast<__m256d>(c)));
   }
 };
+
+// The same FMA build eight lanes per 512-bit register: the same instructions on
+// twice the lanes (IEEE operations, so the same bits), and twice the registers, so
+// the constants stay in registers.
+#define VORLISK_AVX512 gnu::target("avx512f,avx512dq,avx512vl,avx2,fma")
+struct Fused512 : Lanes8 {
+  [[VORLISK_AVX512]] static F64x8 madd(F64x8 a, F64x8 b, F64x8 c) {
+    return reinterpret_cast<F64x8>(_mm512_fmadd_pd(reinterpret_cast<__m512d>(a),
+                                                   reinterpret_cast<__m512d>(b),
+                                                   reinterpret_cast<__m512d>(c)));
+  }
+  [[VORLISK_AVX512]] static F64x8 nmadd(F64x8 a, F64x8 b, F64x8 c) {
+    return reinterpret_cast<F64x8>(_mm512_fnmadd_pd(reinterpret_cast<__m512d>(a),
+                                                    reinterpret_cast<__m512d>(b),
+                                                    reinterpret_cast<__m512d>(c)));
+  }
+  // GCC builds the generic conversions from halves at this width too. The zero-masked
+  // forms with every lane selected are the plain instructions; the unmasked
+  // intrinsics trip GCC 12's uninitialised-use warning.
+  static constexpr __mmask8 kAll = 0xff;
+  [[VORLISK_AVX512]] static F64x8 widen(F32x8 x) {
+    return reinterpret_cast<F64x8>(_mm512_maskz_cvtps_pd(kAll, reinterpret_cast<__m256>(x)));
+  }
+  [[VORLISK_AVX512]] static F64x8 widen(I32x8 x) {
+    return reinterpret_cast<F64x8>(_mm512_maskz_cvtepi32_pd(kAll, reinterpret_cast<__m256i>(x)));
+  }
+  [[VORLISK_AVX512]] static I64x8 widen_int(I32x8 x) {
+    return reinterpret_cast<I64x8>(_mm512_maskz_cvtepi32_epi64(kAll, reinterpret_cast<__m256i>(x)));
+  }
+  [[VORLISK_AVX512]] static F32x8 narrow(F64x8 x) {
+    return reinterpret_cast<F32x8>(_mm512_maskz_cvtpd_ps(kAll, reinterpret_cast<__m512d>(x)));
+  }
+  [[VORLISK_AVX512]] static I32x8 truncate(F64x8 x) {
+    return reinterpret_cast<I32x8>(_mm512_maskz_cvttpd_epi32(kAll, reinterpret_cast<__m512d>(x)));
+  }
+  [[VORLISK_AVX512]] static bool any(I32x8 mask) {
+    return _mm256_movemask_ps(reinterpret_cast<__m256>(mask)) != 0;
+  }
+};
 #endif
 
-// sinf and cosf of four lanes from one reduction: glibc's sinf and cosf reduce alike
-// and differ only in which polynomial the quadrant's parity picks. `library` marks
-// the lanes (|y| >= 120, inf, NaN) the caller must hand to the library.
-template <class Ops>
-VORLISK_INLINE void sincos4(F32x4 y, F32x4& sin_y, F32x4& cos_y, I32x4& library) {
-  const I32x4 abs_bits = reinterpret_cast<I32x4>(y) & 0x7fffffff;
+// glibc's polynomials for sin (odd) and cos (even) of the reduced argument x, given
+// x2 = x * x.
+template <class Ops, class F64 = typename Ops::F64>
+VORLISK_INLINE F64 sin_poly(F64 x, F64 x2) {
+  const F64 x3 = x * x2;
+  const F64 s1 = Ops::madd(x2, splat_v<F64>(kS3), splat_v<F64>(kS2));
+  const F64 x7 = x3 * x2;
+  const F64 s = Ops::madd(x3, splat_v<F64>(kS1), x);
+  return Ops::madd(x7, s1, s);
+}
+template <class Ops, class F64 = typename Ops::F64>
+VORLISK_INLINE F64 cos_poly(F64 x2) {
+  const F64 x4 = x2 * x2;
+  const F64 c2 = Ops::madd(x2, splat_v<F64>(kC4), splat_v<F64>(kC3));
+  const F64 c1 = Ops::madd(x2, splat_v<F64>(kC1), splat_v<F64>(kC0));
+  const F64 x6 = x4 * x2;
+  const F64 c = Ops::madd(x4, splat_v<F64>(kC2), c1);
+  return Ops::madd(x6, c2, c);
+}
+
+// Below this |x| (0.75, under pi/4) every lane is in quadrant 0: no reduction.
+constexpr std::int32_t kQuadrantZeroBits = 0x3f400000;
+
+// sinf and cosf of a group of lanes from one reduction: glibc's sinf and cosf reduce
+// alike and differ only in which polynomial the quadrant's parity picks. `library`
+// marks the lanes (|y| >= 120, inf, NaN) the caller must hand to the library.
+template <class Ops, class F32 = typename Ops::F32, class I32 = typename Ops::I32>
+VORLISK_INLINE void sincos_group(F32 y, F32& sin_y, F32& cos_y, I32& library) {
+  using F64 = typename Ops::F64;
+  using I64 = typename Ops::I64;
+  const I32 abs_bits = reinterpret_cast<I32>(y) & 0x7fffffff;
   library = abs_bits >= kLargeBits;
-  const I32x4 tiny = abs_bits < kTinyBits;
-  // Library lanes go through as zero, which keeps the conversions in range. Below
-  // pi/4 the quadrant is 0 and the reduction subtracts an exact zero, so glibc's
-  // separate small-argument branch needs none here.
-  const F64x4 x = Ops::widen(select<F32x4>(library, F32x4{}, y));
-  const I32x4 n = (Ops::truncate(x * kTwoOverPiScaled) + 0x800000) >> 24;
-  const I64x4 n64 = Ops::widen_int(n);
-  const F64x4 xr = Ops::nmadd(Ops::widen(n), splat_f64(kHalfPi), x);
-  const F64x4 x2 = xr * xr;
-  const F64x4 xs = xr * (((n64 + 1) & 2) != 0 ? splat_f64(-1.0) : splat_f64(1.0));
-
-  const F64x4 x3 = xs * x2;
-  const F64x4 s1 = Ops::madd(x2, splat_f64(kS3), splat_f64(kS2));
-  const F64x4 x7 = x3 * x2;
-  const F64x4 s = Ops::madd(x3, splat_f64(kS1), xs);
-  const F64x4 sin_poly = Ops::madd(x7, s1, s);
-
-  const F64x4 x4 = x2 * x2;
-  const F64x4 c2 = Ops::madd(x2, splat_f64(kC4), splat_f64(kC3));
-  const F64x4 c1 = Ops::madd(x2, splat_f64(kC1), splat_f64(kC0));
-  const F64x4 x6 = x4 * x2;
-  const F64x4 c = Ops::madd(x4, splat_f64(kC2), c1);
-  F64x4 cos_poly = Ops::madd(x6, c2, c);
-  // glibc's second table negates every cosine coefficient; with round-to-nearest
-  // that negates each rounded step, so negating the result is the same (the
-  // polynomial is near 1, never zero).
-  cos_poly = (n64 & 2) != 0 ? -cos_poly : cos_poly;
-
-  const I64x4 odd = (n64 & 1) != 0;
-  const F32x4 sin_r = Ops::narrow(odd ? cos_poly : sin_poly);
-  const F32x4 cos_r = Ops::narrow(odd ? sin_poly : cos_poly);
-  sin_y = select<F32x4>(tiny, y, sin_r);
-  cos_y = select<F32x4>(tiny, splat<F32x4>(1.0f), cos_r);
+  const I32 tiny = abs_bits < kTinyBits;
+  F32 sin_r;
+  F32 cos_r;
+  if (!Ops::any(abs_bits >= kQuadrantZeroBits)) {
+    // Small angles, the usual case for a balanced pole: glibc's own small-argument
+    // branch, the polynomials of x itself.
+    const F64 x = Ops::widen(y);
+    const F64 x2 = x * x;
+    sin_r = Ops::narrow(sin_poly<Ops>(x, x2));
+    cos_r = Ops::narrow(cos_poly<Ops>(x2));
+  } else {
+    // Library lanes go through as zero, which keeps the conversions in range. Below
+    // pi/4 the quadrant is 0 and the reduction subtracts an exact zero, so the small
+    // arguments among larger ones need no branch of their own.
+    const F64 x = Ops::widen(select<F32>(library, F32{}, y));
+    const I32 n = (Ops::truncate(x * kTwoOverPiScaled) + 0x800000) >> 24;
+    const I64 n64 = Ops::widen_int(n);
+    const F64 xr = Ops::nmadd(Ops::widen(n), splat_v<F64>(kHalfPi), x);
+    const F64 x2 = xr * xr;
+    const F64 xs = xr * (((n64 + 1) & 2) != 0 ? splat_v<F64>(-1.0) : splat_v<F64>(1.0));
+    const F64 sin_p = sin_poly<Ops>(xs, x2);
+    // glibc's second table negates every cosine coefficient; with round-to-nearest
+    // that negates each rounded step, so negating the result is the same (the
+    // polynomial is near 1, never zero).
+    F64 cos_p = cos_poly<Ops>(x2);
+    cos_p = (n64 & 2) != 0 ? -cos_p : cos_p;
+    const I64 odd = (n64 & 1) != 0;
+    sin_r = Ops::narrow(odd ? cos_p : sin_p);
+    cos_r = Ops::narrow(odd ? sin_p : cos_p);
+  }
+  sin_y = select<F32>(tiny, y, sin_r);
+  cos_y = select<F32>(tiny, splat<F32>(1.0f), cos_r);
 }
 
 // Which of sin and cos to produce, in that order.
 template <class Ops, bool kSin, bool kCos>
 struct SinCosGroup {
-  VORLISK_INLINE void operator()(F32x4 y, F32x4 (&r)[kSin + kCos], I32x4& library) const {
-    F32x4 sin_y;
-    F32x4 cos_y;
-    sincos4<Ops>(y, sin_y, cos_y, library);
+  using F32 = typename Ops::F32;
+  VORLISK_INLINE void operator()(F32 y, F32 (&r)[kSin + kCos], typename Ops::I32& library) const {
+    F32 sin_y;
+    F32 cos_y;
+    sincos_group<Ops>(y, sin_y, cos_y, library);
     if constexpr (kSin) r[0] = sin_y;
     if constexpr (kCos) r[kSin] = cos_y;
   }
@@ -233,29 +326,31 @@ struct FmodDivisor {
   double reciprocal;
 };
 
-template <class Ops>
-VORLISK_INLINE F32x4 fmod4(F32x4 x, const FmodDivisor& d, I32x4& library) {
-  const I32x4 bits = reinterpret_cast<I32x4>(x);
-  const F32x4 ax = reinterpret_cast<F32x4>(bits & 0x7fffffff);
+template <class Ops, class F32 = typename Ops::F32, class I32 = typename Ops::I32>
+VORLISK_INLINE F32 fmod_group(F32 x, const FmodDivisor& d, I32& library) {
+  using F64 = typename Ops::F64;
+  const I32 bits = reinterpret_cast<I32>(x);
+  const F32 ax = reinterpret_cast<F32>(bits & 0x7fffffff);
   library = ~(ax < d.limit);  // also inf and NaN
-  const I32x4 below = ax < d.abs;
-  const F64x4 axd = Ops::widen(select<F32x4>(library, F32x4{}, ax));
-  const F64x4 ay = splat_f64(d.abs_d);
-  const F64x4 q = Ops::widen(Ops::truncate(axd * d.reciprocal));
-  F64x4 r = axd - q * ay;
+  const I32 below = ax < d.abs;
+  const F64 axd = Ops::widen(select<F32>(library, F32{}, ax));
+  const F64 ay = splat_v<F64>(d.abs_d);
+  const F64 q = Ops::widen(Ops::truncate(axd * d.reciprocal));
+  F64 r = axd - q * ay;
   r = r < 0.0 ? r + ay : r;
   r = r >= ay ? r - ay : r;
-  const I32x4 r_bits = reinterpret_cast<I32x4>(Ops::narrow(r));
-  const F32x4 signed_r = reinterpret_cast<F32x4>(r_bits | (bits & static_cast<std::int32_t>(0x80000000u)));
-  return select<F32x4>(below, x, signed_r);
+  const I32 r_bits = reinterpret_cast<I32>(Ops::narrow(r));
+  const F32 signed_r = reinterpret_cast<F32>(r_bits | (bits & static_cast<std::int32_t>(0x80000000u)));
+  return select<F32>(below, x, signed_r);
 }
 
 template <class Ops>
 struct FmodGroup {
+  using F32 = typename Ops::F32;
   FmodDivisor divisor;
   float y;
-  VORLISK_INLINE void operator()(F32x4 x, F32x4 (&r)[1], I32x4& library) const {
-    r[0] = fmod4<Ops>(x, divisor, library);
+  VORLISK_INLINE void operator()(F32 x, F32 (&r)[1], typename Ops::I32& library) const {
+    r[0] = fmod_group<Ops>(x, divisor, library);
   }
   float library(std::size_t, float x) const { return std::fmod(x, y); }
 };
@@ -317,6 +412,7 @@ void fmod_library(const float* x, float y, float* out, std::size_t n) {
 VORLISK_LIBM_ENTRY_POINTS(, Plain, plain)
 #if defined(__x86_64__)
 VORLISK_LIBM_ENTRY_POINTS([[gnu::target("avx2,fma")]], Fused, fused)
+VORLISK_LIBM_ENTRY_POINTS([[VORLISK_AVX512]], Fused512, fused512)
 #endif
 #undef VORLISK_LIBM_ENTRY_POINTS
 
@@ -331,11 +427,14 @@ Kernels kernels_for(LibmVariant variant) {
   switch (variant) {
     case LibmVariant::kPlain:
       return {sin_plain, cos_plain, sincos_plain, fmod_plain};
-    case LibmVariant::kFused:
 #if defined(__x86_64__)
+    case LibmVariant::kFused:
       return {sin_fused, cos_fused, sincos_fused, fmod_fused};
+    case LibmVariant::kFused512:
+      return {sin_fused512, cos_fused512, sincos_fused512, fmod_fused512};
 #else
-      [[fallthrough]];
+    case LibmVariant::kFused:
+    case LibmVariant::kFused512:
 #endif
     case LibmVariant::kLibrary:
       break;
@@ -347,6 +446,16 @@ bool processor_has_fma() {
 #if defined(__x86_64__)
   __builtin_cpu_init();
   return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+#else
+  return false;
+#endif
+}
+
+bool processor_has_avx512() {
+#if defined(__x86_64__)
+  __builtin_cpu_init();
+  return processor_has_fma() && __builtin_cpu_supports("avx512f") &&
+         __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl");
 #else
   return false;
 #endif
@@ -401,7 +510,9 @@ LibmVariant choose_variant() {
   if (!checked_c_library()) return LibmVariant::kLibrary;
   // glibc takes its FMA build where the processor has FMA and AVX2, unless tunables
   // say otherwise; asking the library covers both.
-  if (processor_has_fma() && answers_like(LibmVariant::kFused)) return LibmVariant::kFused;
+  if (processor_has_fma() && answers_like(LibmVariant::kFused)) {
+    return processor_has_avx512() ? LibmVariant::kFused512 : LibmVariant::kFused;
+  }
   if (answers_like(LibmVariant::kPlain)) return LibmVariant::kPlain;
   return LibmVariant::kLibrary;
 }
@@ -409,8 +520,11 @@ LibmVariant choose_variant() {
 const Kernels& active_kernels() {
   static const Kernels kernels = [] {
     Kernels k = kernels_for(libm_variant());
-    // fmodf is exact everywhere: always vector code, AVX2 where the processor has it.
-    k.fmod = kernels_for(processor_has_fma() ? LibmVariant::kFused : LibmVariant::kPlain).fmod;
+    // fmodf is exact everywhere: always vector code, as wide as the processor allows.
+    const LibmVariant widest = processor_has_avx512() ? LibmVariant::kFused512
+                               : processor_has_fma()  ? LibmVariant::kFused
+                                                      : LibmVariant::kPlain;
+    k.fmod = kernels_for(widest).fmod;
     return k;
   }();
   return kernels;
@@ -424,7 +538,16 @@ LibmVariant libm_variant() {
 }
 
 bool libm_variant_runs(LibmVariant variant) {
-  return variant != LibmVariant::kFused || processor_has_fma();
+  switch (variant) {
+    case LibmVariant::kFused:
+      return processor_has_fma();
+    case LibmVariant::kFused512:
+      return processor_has_avx512();
+    case LibmVariant::kLibrary:
+    case LibmVariant::kPlain:
+      break;
+  }
+  return true;
 }
 
 void sinf_lanes(const float* x, float* out, std::size_t n) { active_kernels().sin(x, out, n); }

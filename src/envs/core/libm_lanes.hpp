@@ -6,7 +6,8 @@
 // sinf and cosf reproduce the algorithm of the glibc versions we have checked over
 // every float: its double-precision reduction and polynomials, in the build it picks
 // on the running processor (one with fused multiply-adds where the processor has FMA
-// and AVX2, one without). Which build the library uses is found out once, by asking
+// and AVX2, one without), the FMA build on 512-bit registers where the processor
+// has AVX-512. Which build the library uses is found out once, by asking
 // it; anywhere else (another C library or version, another processor, a library that
 // answers like neither build) every lane calls the library.
 #pragma once
@@ -19,6 +20,7 @@ enum class LibmVariant {
   kLibrary,  // one library call per lane
   kPlain,    // vector code without fused multiply-adds (baseline instruction set)
   kFused,    // vector code with glibc's fused multiply-adds (AVX2 + FMA)
+  kFused512, // the same eight lanes per register (AVX-512), where the processor has it
 };
 
 // The variant that reproduces this process's C library; chosen once.
@@ -34,7 +36,7 @@ void fmodf_lanes(const float* x, float y, float* out, std::size_t n);
 void sincosf_lanes(const float* x, float* sin_out, float* cos_out, std::size_t n);
 
 // The same with a given variant, which must run on this processor. For fmodf every
-// variant gives the same exact result; kFused only selects the AVX2 code.
+// variant gives the same exact result; the variant only selects the code.
 void sinf_lanes(LibmVariant variant, const float* x, float* out, std::size_t n);
 void cosf_lanes(LibmVariant variant, const float* x, float* out, std::size_t n);
 void sincosf_lanes(LibmVariant variant, const float* x, float* sin_out, float* cos_out,
