@@ -83,17 +83,23 @@ VORLISK_INLINE void map_lanes(const float* x, float* const (&out)[kOut], std::si
     I32 library_b;
     group(a, ra, library_a);
     group(b, rb, library_b);
-    if (Ops::any(library_a | library_b)) {
-      for (std::size_t k = 0; k < kWidth; ++k) {
-        for (std::size_t o = 0; o < kOut; ++o) {
-          if (library_a[k]) ra[o][k] = group.library(o, a[k]);
-          if (library_b[k]) rb[o][k] = group.library(o, b[k]);
-        }
-      }
-    }
     for (std::size_t o = 0; o < kOut; ++o) {
       store(out[o] + i, ra[o]);
       store(out[o] + i + kWidth, rb[o]);
+    }
+    // Library lanes are rare: their inputs and marks go through memory only here, so
+    // that the common path keeps every vector in registers.
+    if (Ops::any(library_a | library_b)) [[unlikely]] {
+      float inputs[2 * kWidth];
+      std::int32_t marks[2 * kWidth];
+      store(inputs, a);
+      store(inputs + kWidth, b);
+      store(marks, library_a);
+      store(marks + kWidth, library_b);
+      for (std::size_t k = 0; k < 2 * kWidth; ++k) {
+        if (!marks[k]) continue;
+        for (std::size_t o = 0; o < kOut; ++o) out[o][i + k] = group.library(o, inputs[k]);
+      }
     }
   }
   for (; i < n; i += kWidth) {
