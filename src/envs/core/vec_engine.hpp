@@ -12,10 +12,10 @@
 //   LaneOutcome step_lane(std::size_t i, float action);   // per-lane formulas
 //   // The same formulas for lanes i .. i + count - 1 (count <= kLaneBatch), several
 //   // at a time (F32x4 or F32x8 lanes per vector of arithmetic), giving the same
-//   // bits: terminal flags (0 or 1) and rewards per lane.
+//   // bits: terminal marks (0 or -1) and rewards per lane.
 //   template <class F>
 //   void step_lane_batch(std::size_t i, std::size_t count, const float* actions,
-//                        std::uint8_t* terminal, float* reward);
+//                        LaneMark* terminal, float* reward);
 //   template <class F>   // F32x4 or F32x8: kWidthOf<F> lanes from lane i, block formulas
 //   void step_lanes(std::size_t i, const float* actions, MaskOf<F>& terminal, F& reward);
 //   std::array<const float*, kObservationSize> observation_columns() const;
@@ -45,6 +45,8 @@ inline constexpr std::size_t kBlockLanes = 8;
 // Lanes a chunk steps with the per-lane formulas before their bookkeeping: enough to
 // amortise the vector sin/cos/fmod calls, small enough for stack buffers.
 inline constexpr std::size_t kLaneBatch = 64;
+// A lane's terminal mark in a batch: 0, or -1 (all bits) when the lane terminated.
+using LaneMark = std::int32_t;
 
 enum class SeedRule {
   kAdvanceByNumEnvs,  // each auto-reset uses stored + num_envs and stores it
@@ -154,16 +156,18 @@ class VecEngine {
 };
 
 // Where an engine's per-lane batch leaves a lane's outcome: a vector of lanes from
-// lane k on, or lane k alone.
+// lane k on, or lane k alone. Terminal marks stay whole mask lanes, which a plain
+// store keeps; narrowing them to flag bytes here, inside the engines' lambdas, would
+// cost a call per vector (code for AVX2 cannot be inlined into a lambda).
 template <class F>
 VORLISK_INLINE void store_outcome(std::size_t k, MaskOf<F> terminal, F reward,
-                                  std::uint8_t* terminals, float* rewards) {
-  store_flags<F>(terminals + k, terminal);
+                                  LaneMark* terminals, float* rewards) {
+  store(terminals + k, terminal);
   store(rewards + k, reward);
 }
 VORLISK_INLINE void store_outcome(std::size_t k, bool terminal, float reward,
-                                  std::uint8_t* terminals, float* rewards) {
-  terminals[k] = terminal;
+                                  LaneMark* terminals, float* rewards) {
+  terminals[k] = terminal ? -1 : 0;
   rewards[k] = reward;
 }
 

@@ -242,10 +242,9 @@ VORLISK_INLINE void VecEngine<Engine>::step_chunk_lanes(LaneRange range, const f
                                                         EpisodeLog& into, bool reset_finished) {
   using Mask = MaskOf<F>;
   using U32 = U32Of<F>;
-  using Bytes = BytesOf<F>;
   constexpr std::size_t kWidth = kWidthOf<F>;
   static_assert(kLaneBatch <= 64, "one bit per lane of a batch");
-  std::uint8_t terminal[kLaneBatch];
+  LaneMark terminal[kLaneBatch];
   float reward[kLaneBatch];
   for (std::size_t i = range.begin; i < range.end; i += kLaneBatch) {
     const std::size_t count = std::min(kLaneBatch, range.end - i);
@@ -257,8 +256,8 @@ VORLISK_INLINE void VecEngine<Engine>::step_chunk_lanes(LaneRange range, const f
       const U32 steps = load<U32>(&episode_steps[j]) + 1;
       store(&episode_steps[j], steps);
       const Mask truncated = reinterpret_cast<Mask>(steps >= max_steps);
-      const Mask ended = __builtin_convertvector(load<Bytes>(terminal + k), Mask) != 0;
-      store(&terminals[j], load<Bytes>(terminal + k));
+      const Mask ended = load<Mask>(terminal + k);
+      store_flags<F>(&terminals[j], ended);
       store_flags<F>(&truncations[j], truncated);
       const F r = load<F>(reward + k);
       store(&rewards[j], r);
@@ -270,7 +269,7 @@ VORLISK_INLINE void VecEngine<Engine>::step_chunk_lanes(LaneRange range, const f
       const std::uint32_t steps = episode_steps[j] + 1;
       episode_steps[j] = steps;
       const bool truncated = steps >= max_steps;
-      terminals[j] = terminal[k];
+      terminals[j] = terminal[k] != 0;
       truncations[j] = truncated;
       rewards[j] = reward[k];
       episode_returns[j] += reward[k];

@@ -95,7 +95,7 @@ LaneOutcome CartPole::step_lane(std::size_t i, float action) {
 // vectors: trunc(action) == 1 exactly where 1 <= action < 2.
 template <class F>
 VORLISK_INLINE void CartPole::step_lane_batch(std::size_t i, std::size_t count,
-                                              const float* actions, std::uint8_t* terminal,
+                                              const float* actions, LaneMark* terminal,
                                               float* reward) {
   float sin_t[kLaneBatch];
   float cos_t[kLaneBatch];

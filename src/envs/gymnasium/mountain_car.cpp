@@ -85,7 +85,7 @@ LaneOutcome MountainCar::step_lane(std::size_t i, float action) {
 
 template <class F>
 VORLISK_INLINE void MountainCar::step_lane_batch(std::size_t i, std::size_t count,
-                                                 const float* actions, std::uint8_t* terminal,
+                                                 const float* actions, LaneMark* terminal,
                                                  float* reward) {
   float pulls[kLaneBatch] = {};  // initialised only to quiet a false uninitialised-use warning
   slope_pulls(&position[i], pulls, count);

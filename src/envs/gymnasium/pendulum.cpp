@@ -113,7 +113,7 @@ LaneOutcome Pendulum::step_lane(std::size_t i, float action) {
 // lane-wise in vector code, the arithmetic between them in vectors of lanes.
 template <class F>
 VORLISK_INLINE void Pendulum::step_lane_batch(std::size_t i, std::size_t count,
-                                              const float* actions, std::uint8_t* terminal,
+                                              const float* actions, LaneMark* terminal,
                                               float* reward) {
   float sin_th[kLaneBatch];
   float wrapped[kLaneBatch];

@@ -40,7 +40,7 @@ class Pendulum : public VecEngine<Pendulum> {
   LaneOutcome step_lane(std::size_t i, float action);
   template <class F>
   void step_lane_batch(std::size_t i, std::size_t count, const float* actions,
-                       std::uint8_t* terminal, float* reward);
+                       LaneMark* terminal, float* reward);
   template <class F>
   void step_lanes(std::size_t i, const float* actions, MaskOf<F>& terminal, F& reward);
   std::array<const float*, kObservationSize> observation_columns() const {
