@@ -253,6 +253,7 @@ def main():
             line += f", {t['gym-sync'] / t['vorlisk w1']:.0f}x gym-sync"
         if "envpool t1" in t:
             line += f", {t['envpool t1'] / t['vorlisk w1']:.1f}x envpool (1 thread)"
+        line += f"; workers 2: {t['vorlisk w1'] / t['vorlisk w2']:.2f}x the lane-steps/s of workers 1"
         print(line)
 
 
