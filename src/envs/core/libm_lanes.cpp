@@ -42,10 +42,6 @@ template <class V>
 VORLISK_INLINE V splat_v(double x) {
   return V{} + x;
 }
-template <class V>
-VORLISK_INLINE V splat_v(std::int32_t x) {
-  return V{} + x;
-}
 
 // A group of lanes, or the last `count` of an array (the rest zero): a copy of
 // variable length compiles to a byte loop, so whole groups take the fixed one.
@@ -337,8 +333,13 @@ VORLISK_INLINE F32 fmod_group(F32 x, const FmodDivisor& d, I32& library) {
   using F64 = typename Ops::F64;
   const I32 bits = reinterpret_cast<I32>(x);
   const F32 ax = reinterpret_cast<F32>(bits & 0x7fffffff);
-  library = ~(ax < d.limit);  // also inf and NaN
   const I32 below = ax < d.abs;
+  if (!Ops::any(~below)) {
+    // Every lane is its own remainder, as when an angle already lies in range.
+    library = I32{};
+    return x;
+  }
+  library = ~(ax < d.limit);  // also inf and NaN
   const F64 axd = Ops::widen(select<F32>(library, F32{}, ax));
   const F64 ay = splat_v<F64>(d.abs_d);
   const F64 q = Ops::widen(Ops::truncate(axd * d.reciprocal));
@@ -419,6 +420,7 @@ VORLISK_LIBM_ENTRY_POINTS(, Plain, plain)
 #if defined(__x86_64__)
 VORLISK_LIBM_ENTRY_POINTS([[gnu::target("avx2,fma")]], Fused, fused)
 VORLISK_LIBM_ENTRY_POINTS([[VORLISK_AVX512]], Fused512, fused512)
+#undef VORLISK_AVX512
 #endif
 #undef VORLISK_LIBM_ENTRY_POINTS
 
