@@ -43,6 +43,24 @@ VORLISK_INLINE V splat_v(double x) {
   return V{} + x;
 }
 
+// The choices a quadrant n makes (glibc's sign flips and the parity that swaps sine
+// and cosine) as masks of 64-bit lanes, for vectors of four doubles; the Ops for
+// eight lanes make them mask registers instead.
+struct Quadrant4 {
+  I64x4 flip_sin;  // (n + 1) & 2
+  I64x4 flip_cos;  // n & 2
+  I64x4 odd;       // n & 1
+};
+template <class Ops>
+VORLISK_INLINE Quadrant4 quadrant4(I32x4 n) {
+  const I64x4 n64 = Ops::widen_int(n);
+  return {((n64 + 1) & 2) != 0, (n64 & 2) != 0, (n64 & 1) != 0};
+}
+VORLISK_INLINE F64x4 negate_where(I64x4 mask, F64x4 v) { return mask ? -v : v; }
+VORLISK_INLINE F64x4 select_where(I64x4 mask, F64x4 if_set, F64x4 if_clear) {
+  return mask ? if_set : if_clear;
+}
+
 // A group of lanes, or the last `count` of an array (the rest zero): a copy of
 // variable length compiles to a byte loop, so whole groups take the fixed one.
 template <class V>
@@ -147,6 +165,7 @@ struct Plain : Lanes4 {
   VORLISK_INLINE static F32x4 narrow(F64x4 x) { return __builtin_convertvector(x, F32x4); }
   VORLISK_INLINE static I32x4 truncate(F64x4 x) { return __builtin_convertvector(x, I32x4); }
   VORLISK_INLINE static bool any(I32x4 mask) { return vorlisk::envs::any(mask); }
+  VORLISK_INLINE static Quadrant4 quadrant(I32x4 n) { return quadrant4<Plain>(n); }
 };
 
 #if defined(__x86_64__)
@@ -172,6 +191,7 @@ struct Avx2 : Lanes4 {
   [[gnu::target("avx2")]] static bool any(I32x4 mask) {
     return _mm_movemask_ps(reinterpret_cast<__m128>(mask)) != 0;
   }
+  [[gnu::target("avx2")]] static Quadrant4 quadrant(I32x4 n) { return quadrant4<Avx2>(n); }
 };
 
 // c + a * b rounded once, exactly where GCC contracted glibc's FMA build: every
@@ -226,7 +246,27 @@ struct Fused512 : Lanes8 {
   [[VORLISK_AVX512]] static bool any(I32x8 mask) {
     return _mm256_movemask_ps(reinterpret_cast<__m256>(mask)) != 0;
   }
+  // The quadrant's choices as mask registers: one test each, no 64-bit lanes.
+  struct Quadrant {
+    __mmask8 flip_sin, flip_cos, odd;
+  };
+  [[VORLISK_AVX512]] static Quadrant quadrant(I32x8 n) {
+    const __m256i v = reinterpret_cast<__m256i>(n);
+    const __m256i v1 = reinterpret_cast<__m256i>(n + 1);
+    return {_mm256_test_epi32_mask(v1, _mm256_set1_epi32(2)),
+            _mm256_test_epi32_mask(v, _mm256_set1_epi32(2)),
+            _mm256_test_epi32_mask(v, _mm256_set1_epi32(1))};
+  }
 };
+
+[[VORLISK_AVX512]] inline F64x8 negate_where(__mmask8 mask, F64x8 v) {
+  const __m512d d = reinterpret_cast<__m512d>(v);
+  return reinterpret_cast<F64x8>(_mm512_mask_xor_pd(d, mask, d, _mm512_set1_pd(-0.0)));
+}
+[[VORLISK_AVX512]] inline F64x8 select_where(__mmask8 mask, F64x8 if_set, F64x8 if_clear) {
+  return reinterpret_cast<F64x8>(_mm512_mask_blend_pd(mask, reinterpret_cast<__m512d>(if_clear),
+                                                      reinterpret_cast<__m512d>(if_set)));
+}
 #endif
 
 // glibc's polynomials for sin (odd) and cos (even) of the reduced argument x, given
@@ -258,7 +298,6 @@ constexpr std::int32_t kQuadrantZeroBits = 0x3f400000;
 template <class Ops, class F32 = typename Ops::F32, class I32 = typename Ops::I32>
 VORLISK_INLINE void sincos_group(F32 y, F32& sin_y, F32& cos_y, I32& library) {
   using F64 = typename Ops::F64;
-  using I64 = typename Ops::I64;
   const I32 abs_bits = reinterpret_cast<I32>(y) & 0x7fffffff;
   library = abs_bits >= kLargeBits;
   const I32 tiny = abs_bits < kTinyBits;
@@ -277,19 +316,18 @@ VORLISK_INLINE void sincos_group(F32 y, F32& sin_y, F32& cos_y, I32& library) {
     // arguments among larger ones need no branch of their own.
     const F64 x = Ops::widen(select<F32>(library, F32{}, y));
     const I32 n = (Ops::truncate(x * kTwoOverPiScaled) + 0x800000) >> 24;
-    const I64 n64 = Ops::widen_int(n);
     const F64 xr = Ops::nmadd(Ops::widen(n), splat_v<F64>(kHalfPi), x);
     const F64 x2 = xr * xr;
-    const F64 xs = xr * (((n64 + 1) & 2) != 0 ? splat_v<F64>(-1.0) : splat_v<F64>(1.0));
+    const auto q = Ops::quadrant(n);
+    // glibc multiplies by -1.0 here: the same as flipping the sign, zeros included.
+    const F64 xs = negate_where(q.flip_sin, xr);
     const F64 sin_p = sin_poly<Ops>(xs, x2);
     // glibc's second table negates every cosine coefficient; with round-to-nearest
     // that negates each rounded step, so negating the result is the same (the
     // polynomial is near 1, never zero).
-    F64 cos_p = cos_poly<Ops>(x2);
-    cos_p = (n64 & 2) != 0 ? -cos_p : cos_p;
-    const I64 odd = (n64 & 1) != 0;
-    sin_r = Ops::narrow(odd ? cos_p : sin_p);
-    cos_r = Ops::narrow(odd ? sin_p : cos_p);
+    const F64 cos_p = negate_where(q.flip_cos, cos_poly<Ops>(x2));
+    sin_r = Ops::narrow(select_where(q.odd, cos_p, sin_p));
+    cos_r = Ops::narrow(select_where(q.odd, sin_p, cos_p));
   }
   sin_y = select<F32>(tiny, y, sin_r);
   cos_y = select<F32>(tiny, splat<F32>(1.0f), cos_r);
