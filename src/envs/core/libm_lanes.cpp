@@ -361,6 +361,7 @@ VORLISK_INLINE void sincos_array(const float* x, float* const (&out)[kSin + kCos
 
 struct FmodDivisor {
   float abs;
+  float twice;  // 2 * abs, exact (or inf)
   float limit;  // kFmodVectorQuotients * abs, exact (or inf)
   double abs_d;
   double reciprocal;
@@ -371,11 +372,15 @@ VORLISK_INLINE F32 fmod_group(F32 x, const FmodDivisor& d, I32& library) {
   using F64 = typename Ops::F64;
   const I32 bits = reinterpret_cast<I32>(x);
   const F32 ax = reinterpret_cast<F32>(bits & 0x7fffffff);
+  const I32 sign = bits & static_cast<std::int32_t>(0x80000000u);
   const I32 below = ax < d.abs;
-  if (!Ops::any(~below)) {
-    // Every lane is its own remainder, as when an angle already lies in range.
+  if (!Ops::any(~(ax < d.twice))) {
+    // Every lane lies below twice the divisor, as an angle a step away from its
+    // range does: the quotient is 0 or 1, and where it is 1, |x| - |y| is exact in
+    // single precision (x within a factor of two of y).
     library = I32{};
-    return x;
+    const F32 once = reinterpret_cast<F32>(reinterpret_cast<I32>(ax - d.abs) | sign);
+    return select<F32>(below, x, once);
   }
   library = ~(ax < d.limit);  // also inf and NaN
   const F64 axd = Ops::widen(select<F32>(library, F32{}, ax));
@@ -385,7 +390,7 @@ VORLISK_INLINE F32 fmod_group(F32 x, const FmodDivisor& d, I32& library) {
   r = r < 0.0 ? r + ay : r;
   r = r >= ay ? r - ay : r;
   const I32 r_bits = reinterpret_cast<I32>(Ops::narrow(r));
-  const F32 signed_r = reinterpret_cast<F32>(r_bits | (bits & static_cast<std::int32_t>(0x80000000u)));
+  const F32 signed_r = reinterpret_cast<F32>(r_bits | sign);
   return select<F32>(below, x, signed_r);
 }
 
@@ -408,6 +413,7 @@ VORLISK_INLINE void fmod_array(const float* x, float y, float* out, std::size_t 
   }
   FmodDivisor d;
   d.abs = std::fabs(y);
+  d.twice = d.abs * 2.0f;
   d.limit = d.abs * kFmodVectorQuotients;
   d.abs_d = d.abs;
   d.reciprocal = 1.0 / d.abs_d;

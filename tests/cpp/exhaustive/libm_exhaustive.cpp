@@ -135,6 +135,31 @@ LibmVariant expected_variant() {
   return LibmVariant::kPlain;
 }
 
+// An array with a filler after every three inputs, so that no group of four or eight
+// lanes holds inputs alone; and the inputs' results taken back out of such an array.
+const std::vector<float>& mixed_with(const float* x, std::size_t n, float filler) {
+  thread_local std::vector<float> mixed;  // reused: no page faults per batch
+  mixed.assign(n + (n + 2) / 3, filler);
+  float* m = mixed.data();
+  std::size_t k = 0;
+  for (; k + 3 <= n; k += 3, m += 4) {
+    m[0] = x[k];
+    m[1] = x[k + 1];
+    m[2] = x[k + 2];
+  }
+  for (std::size_t j = 0; k < n; ++k, ++j) m[j] = x[k];
+  return mixed;
+}
+void unmix(const float* mixed, std::size_t n, float* out) {
+  std::size_t k = 0;
+  for (; k + 3 <= n; k += 3, mixed += 4) {
+    out[k] = mixed[0];
+    out[k + 1] = mixed[1];
+    out[k + 2] = mixed[2];
+  }
+  for (std::size_t j = 0; k < n; ++k, ++j) out[k] = mixed[j];
+}
+
 // The chosen variant and, where that is the FMA build on 512-bit registers, its AVX2
 // form, which processors without AVX-512 take.
 std::vector<LibmVariant> sincos_variants() {
@@ -165,17 +190,15 @@ TEST(LibmExhaustive, SinfAndCosfEveryFloat) {
       vectors.push_back([=](const float* x, float* out, std::size_t n) {
         cosine ? vorlisk::envs::cosf_lanes(variant, x, out, n) : vorlisk::envs::sinf_lanes(variant, x, out, n);
       });
-      // sincosf with a 1.0 after every three inputs: no group of four lanes lies wholly
-      // below 0.75, so here small inputs take the reduction, which the lone functions skip.
+      // sincosf with a 1.0 among the inputs: no group lies wholly below 0.75, so here
+      // small inputs take the reduction, which the lone functions skip.
       vectors.push_back([=](const float* x, float* out, std::size_t n) {
-        const std::size_t m = n + (n + 2) / 3;
-        thread_local std::vector<float> mixed, sin_x, cos_x;  // no page faults per batch
-        mixed.assign(m, 1.0f);
-        sin_x.resize(m);
-        cos_x.resize(m);
-        for (std::size_t k = 0; k < n; ++k) mixed[k / 3 * 4 + k % 3] = x[k];
-        vorlisk::envs::sincosf_lanes(variant, mixed.data(), sin_x.data(), cos_x.data(), m);
-        for (std::size_t k = 0; k < n; ++k) out[k] = (cosine ? cos_x : sin_x)[k / 3 * 4 + k % 3];
+        const std::vector<float>& mixed = mixed_with(x, n, 1.0f);
+        thread_local std::vector<float> sin_x, cos_x;
+        sin_x.resize(mixed.size());
+        cos_x.resize(mixed.size());
+        vorlisk::envs::sincosf_lanes(variant, mixed.data(), sin_x.data(), cos_x.data(), mixed.size());
+        unmix((cosine ? cos_x : sin_x).data(), n, out);
       });
     }
     const std::vector<Report> reports = compare_all(
@@ -202,13 +225,22 @@ TEST(LibmExhaustive, FmodfEveryFloatForEachDivisorAndVariant) {
       vectors.push_back([variant, divisor](const float* x, float* out, std::size_t n) {
         vorlisk::envs::fmodf_lanes(variant, x, divisor, out, n);
       });
+      // With 10 |y| among the inputs no group lies wholly below 2 |y|, so here every
+      // input takes the general path, which groups of small inputs skip.
+      vectors.push_back([variant, divisor](const float* x, float* out, std::size_t n) {
+        const std::vector<float>& mixed = mixed_with(x, n, 10.0f * divisor);
+        thread_local std::vector<float> r;
+        r.resize(mixed.size());
+        vorlisk::envs::fmodf_lanes(variant, mixed.data(), divisor, r.data(), mixed.size());
+        unmix(r.data(), n, out);
+      });
     }
     const std::vector<Report> reports =
         compare_all(vector_below, vectors, [&](float x) { return std::fmod(x, divisor); });
     for (std::size_t v = 0; v < reports.size(); ++v) {
       EXPECT_EQ(reports[v].mismatches, 0u) << "divisor " << divisor << ", variant "
-                                           << static_cast<int>(variants[v]) << ": "
-                                           << describe(reports[v]);
+                                           << static_cast<int>(variants[v / 2])
+                                           << (v % 2 ? ", mixed" : "") << ": " << describe(reports[v]);
     }
   }
 }
