@@ -513,15 +513,6 @@ bool processor_has_avx512() {
 #endif
 }
 
-// The glibc releases whose sinf/cosf these variants were compared with over every float.
-bool checked_c_library() {
-#if defined(__GLIBC__) && defined(__x86_64__)
-  return std::strcmp(gnu_get_libc_version(), "2.36") == 0;
-#else
-  return false;
-#endif
-}
-
 // Every input below 120 on which glibc's two builds differ (each also negated): the
 // library's answers on these tell the builds apart.
 constexpr std::uint32_t kSinfBuildsDiffer[] = {0x4255b0a9, 0x42a35c07, 0x42a35d44,
@@ -559,7 +550,7 @@ bool answers_like(LibmVariant variant) {
 }
 
 LibmVariant choose_variant() {
-  if (!checked_c_library()) return LibmVariant::kLibrary;
+  if (!libm_library_checked()) return LibmVariant::kLibrary;
   // glibc takes its FMA build where the processor has FMA and AVX2, unless tunables
   // say otherwise; asking the library covers both.
   if (processor_has_fma() && answers_like(LibmVariant::kFused)) {
@@ -583,6 +574,15 @@ const Kernels& active_kernels() {
 }
 
 }  // namespace
+
+// The glibc releases whose sinf/cosf these variants were compared with over every float.
+bool libm_library_checked() {
+#if defined(__GLIBC__) && defined(__x86_64__)
+  return std::strcmp(gnu_get_libc_version(), "2.36") == 0;
+#else
+  return false;
+#endif
+}
 
 LibmVariant libm_variant() {
   static const LibmVariant variant = choose_variant();

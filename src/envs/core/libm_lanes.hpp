@@ -23,6 +23,9 @@ enum class LibmVariant {
   kFused512, // the same eight lanes per register (AVX-512), where the processor has it
 };
 
+// Whether this process's C library is one the vector sinf and cosf reproduce (every
+// other one gets kLibrary).
+bool libm_library_checked();
 // The variant that reproduces this process's C library; chosen once.
 LibmVariant libm_variant();
 // Whether the processor can execute `variant`.

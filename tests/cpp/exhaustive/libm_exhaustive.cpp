@@ -18,9 +18,6 @@
 #include <thread>
 #include <vector>
 
-#if defined(__GLIBC__)
-#include <gnu/libc-version.h>
-#endif
 
 #include "envs/core/libm_lanes.hpp"
 
@@ -118,14 +115,6 @@ std::vector<Report> compare_all(std::uint32_t vector_below, const std::vector<La
   return total;
 }
 
-bool checked_glibc() {
-#if defined(__GLIBC__) && defined(__x86_64__)
-  return std::strcmp(gnu_get_libc_version(), "2.36") == 0;
-#else
-  return false;
-#endif
-}
-
 LibmVariant expected_variant() {
   const char* expect = std::getenv("VORLISK_EXPECT_LIBM");
   if (expect != nullptr && std::string(expect) == "plain") return LibmVariant::kPlain;
@@ -175,7 +164,7 @@ constexpr std::uint32_t kSinCosVectorBits = 0x42f00000;  // 120
 // checked glibc the choice must not fall back to library calls (which would make the
 // comparisons below compare the library with itself).
 TEST(LibmExhaustive, ChosenVariantMatchesTheProcessorAndTunables) {
-  if (!checked_glibc()) GTEST_SKIP() << "vector sinf/cosf are only used with glibc 2.36";
+  if (!vorlisk::envs::libm_library_checked()) GTEST_SKIP() << "vector sinf/cosf are only used with glibc 2.36";
   EXPECT_EQ(vorlisk::envs::libm_variant(), expected_variant());
 }
 
