@@ -9,11 +9,11 @@
 #include <limits>
 #include <vector>
 
-#include "envs/core/libm_lanes.hpp"
+#include "lanemath/libm_lanes.hpp"
 
 namespace {
 
-using vorlisk::envs::LibmVariant;
+using vorlisk::lanemath::LibmVariant;
 
 constexpr float kInf = std::numeric_limits<float>::infinity();
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
@@ -32,7 +32,7 @@ std::vector<LibmVariant> runnable_variants() {
   std::vector<LibmVariant> variants;
   for (const LibmVariant v : {LibmVariant::kLibrary, LibmVariant::kPlain, LibmVariant::kFused,
                                 LibmVariant::kFused512}) {
-    if (vorlisk::envs::libm_variant_runs(v)) variants.push_back(v);
+    if (vorlisk::lanemath::libm_variant_runs(v)) variants.push_back(v);
   }
   return variants;
 }
@@ -57,21 +57,21 @@ void check_prefixes(Vector vector, Library library) {
 TEST(LibmLanes, SinAndCosEveryLengthAndVariant) {
   for (const LibmVariant v : runnable_variants()) {
     SCOPED_TRACE(static_cast<int>(v));
-    check_prefixes([v](const float* x, float* o, std::size_t n) { vorlisk::envs::sinf_lanes(v, x, o, n); },
+    check_prefixes([v](const float* x, float* o, std::size_t n) { vorlisk::lanemath::sinf_lanes(v, x, o, n); },
                    [](float x) { return std::sin(x); });
-    check_prefixes([v](const float* x, float* o, std::size_t n) { vorlisk::envs::cosf_lanes(v, x, o, n); },
+    check_prefixes([v](const float* x, float* o, std::size_t n) { vorlisk::lanemath::cosf_lanes(v, x, o, n); },
                    [](float x) { return std::cos(x); });
     // sincosf, each output in place in turn.
     check_prefixes([v](const float* x, float* o, std::size_t n) {
       std::vector<float> other(n);
-      vorlisk::envs::sincosf_lanes(v, x, o, other.data(), n);
+      vorlisk::lanemath::sincosf_lanes(v, x, o, other.data(), n);
     }, [](float x) { return std::sin(x); });
     check_prefixes([v](const float* x, float* o, std::size_t n) {
       std::vector<float> other(n);
-      vorlisk::envs::sincosf_lanes(v, x, other.data(), o, n);
+      vorlisk::lanemath::sincosf_lanes(v, x, other.data(), o, n);
     }, [](float x) { return std::cos(x); });
   }
-  check_prefixes([](const float* x, float* o, std::size_t n) { vorlisk::envs::sinf_lanes(x, o, n); },
+  check_prefixes([](const float* x, float* o, std::size_t n) { vorlisk::lanemath::sinf_lanes(x, o, n); },
                  [](float x) { return std::sin(x); });
 }
 
@@ -80,10 +80,10 @@ TEST(LibmLanes, FmodEveryLengthVariantAndDivisor) {
     SCOPED_TRACE(y);
     for (const LibmVariant v : runnable_variants()) {
       check_prefixes(
-          [v, y](const float* x, float* o, std::size_t n) { vorlisk::envs::fmodf_lanes(v, x, y, o, n); },
+          [v, y](const float* x, float* o, std::size_t n) { vorlisk::lanemath::fmodf_lanes(v, x, y, o, n); },
           [y](float x) { return std::fmod(x, y); });
     }
-    check_prefixes([y](const float* x, float* o, std::size_t n) { vorlisk::envs::fmodf_lanes(x, y, o, n); },
+    check_prefixes([y](const float* x, float* o, std::size_t n) { vorlisk::lanemath::fmodf_lanes(x, y, o, n); },
                    [y](float x) { return std::fmod(x, y); });
   }
 }

@@ -5,7 +5,7 @@
 #include <array>
 #include <cstddef>
 
-#include "envs/core/simd.hpp"
+#include "envs/core/lanes.hpp"
 
 namespace vorlisk::envs {
 

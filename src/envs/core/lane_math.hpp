@@ -6,7 +6,7 @@
 #include <bit>
 #include <cstdint>
 
-#include "envs/core/simd.hpp"
+#include "envs/core/lanes.hpp"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>

@@ -37,7 +37,7 @@
 #include "envs/core/failure.hpp"
 #include "envs/core/lane_allocator.hpp"
 #include "envs/core/rng.hpp"
-#include "envs/core/simd.hpp"
+#include "envs/core/lanes.hpp"
 
 namespace vorlisk::envs {
 

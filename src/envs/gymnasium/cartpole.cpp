@@ -1,7 +1,7 @@
 #include "envs/gymnasium/cartpole.hpp"
 
-#include "envs/core/libm_lanes.hpp"
-#include "envs/core/simd.hpp"
+#include "lanemath/libm_lanes.hpp"
+#include "envs/core/lanes.hpp"
 #include "envs/core/vec_engine_impl.hpp"
 
 #include <cmath>

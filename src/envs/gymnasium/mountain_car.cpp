@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "envs/core/lane_math.hpp"
-#include "envs/core/libm_lanes.hpp"
+#include "lanemath/libm_lanes.hpp"
 #include "envs/core/vec_engine_impl.hpp"
 
 namespace vorlisk::envs::gymnasium {

@@ -19,11 +19,11 @@
 #include <vector>
 
 
-#include "envs/core/libm_lanes.hpp"
+#include "lanemath/libm_lanes.hpp"
 
 namespace {
 
-using vorlisk::envs::LibmVariant;
+using vorlisk::lanemath::LibmVariant;
 
 constexpr std::uint64_t kPatterns = std::uint64_t{1} << 32;
 constexpr std::uint64_t kBatch = 1 << 14;
@@ -119,7 +119,7 @@ LibmVariant expected_variant() {
   const char* expect = std::getenv("VORLISK_EXPECT_LIBM");
   if (expect != nullptr && std::string(expect) == "plain") return LibmVariant::kPlain;
   for (const LibmVariant v : {LibmVariant::kFused512, LibmVariant::kFused}) {
-    if (vorlisk::envs::libm_variant_runs(v)) return v;
+    if (vorlisk::lanemath::libm_variant_runs(v)) return v;
   }
   return LibmVariant::kPlain;
 }
@@ -152,7 +152,7 @@ void unmix(const float* mixed, std::size_t n, float* out) {
 // The chosen variant and, where that is the FMA build on 512-bit registers, its AVX2
 // form, which processors without AVX-512 take.
 std::vector<LibmVariant> sincos_variants() {
-  const LibmVariant chosen = vorlisk::envs::libm_variant();
+  const LibmVariant chosen = vorlisk::lanemath::libm_variant();
   if (chosen == LibmVariant::kLibrary) return {};
   if (chosen == LibmVariant::kFused512) return {chosen, LibmVariant::kFused};
   return {chosen};
@@ -164,8 +164,8 @@ constexpr std::uint32_t kSinCosVectorBits = 0x42f00000;  // 120
 // checked glibc the choice must not fall back to library calls (which would make the
 // comparisons below compare the library with itself).
 TEST(LibmExhaustive, ChosenVariantMatchesTheProcessorAndTunables) {
-  if (!vorlisk::envs::libm_library_checked()) GTEST_SKIP() << "vector sinf/cosf are only used with glibc 2.36";
-  EXPECT_EQ(vorlisk::envs::libm_variant(), expected_variant());
+  if (!vorlisk::lanemath::libm_library_checked()) GTEST_SKIP() << "vector sinf/cosf are only used with glibc 2.36";
+  EXPECT_EQ(vorlisk::lanemath::libm_variant(), expected_variant());
 }
 
 // sinf and cosf, each alone and as one output of sincosf, in each variant that
@@ -177,7 +177,7 @@ TEST(LibmExhaustive, SinfAndCosfEveryFloat) {
     std::vector<LaneFunction> vectors;
     for (const LibmVariant variant : variants) {
       vectors.push_back([=](const float* x, float* out, std::size_t n) {
-        cosine ? vorlisk::envs::cosf_lanes(variant, x, out, n) : vorlisk::envs::sinf_lanes(variant, x, out, n);
+        cosine ? vorlisk::lanemath::cosf_lanes(variant, x, out, n) : vorlisk::lanemath::sinf_lanes(variant, x, out, n);
       });
       // sincosf with a 1.0 among the inputs: no group lies wholly below 0.75, so here
       // small inputs take the reduction, which the lone functions skip.
@@ -186,7 +186,7 @@ TEST(LibmExhaustive, SinfAndCosfEveryFloat) {
         thread_local std::vector<float> sin_x, cos_x;
         sin_x.resize(mixed.size());
         cos_x.resize(mixed.size());
-        vorlisk::envs::sincosf_lanes(variant, mixed.data(), sin_x.data(), cos_x.data(), mixed.size());
+        vorlisk::lanemath::sincosf_lanes(variant, mixed.data(), sin_x.data(), cos_x.data(), mixed.size());
         unmix((cosine ? cos_x : sin_x).data(), n, out);
       });
     }
@@ -205,14 +205,14 @@ TEST(LibmExhaustive, SinfAndCosfEveryFloat) {
 TEST(LibmExhaustive, FmodfEveryFloatForEachDivisorAndVariant) {
   for (const float divisor : {6.2831855f}) {
     const auto vector_below =
-        std::bit_cast<std::uint32_t>(divisor * vorlisk::envs::kFmodVectorQuotients);
+        std::bit_cast<std::uint32_t>(divisor * vorlisk::lanemath::kFmodVectorQuotients);
     std::vector<LaneFunction> vectors;
     std::vector<LibmVariant> variants;
     for (const LibmVariant variant : {LibmVariant::kPlain, LibmVariant::kFused, LibmVariant::kFused512}) {
-      if (!vorlisk::envs::libm_variant_runs(variant)) continue;
+      if (!vorlisk::lanemath::libm_variant_runs(variant)) continue;
       variants.push_back(variant);
       vectors.push_back([variant, divisor](const float* x, float* out, std::size_t n) {
-        vorlisk::envs::fmodf_lanes(variant, x, divisor, out, n);
+        vorlisk::lanemath::fmodf_lanes(variant, x, divisor, out, n);
       });
       // With 10 |y| among the inputs no group lies wholly below 2 |y|, so here every
       // input takes the general path, which groups of small inputs skip.
@@ -220,7 +220,7 @@ TEST(LibmExhaustive, FmodfEveryFloatForEachDivisorAndVariant) {
         const std::vector<float>& mixed = mixed_with(x, n, 10.0f * divisor);
         thread_local std::vector<float> r;
         r.resize(mixed.size());
-        vorlisk::envs::fmodf_lanes(variant, mixed.data(), divisor, r.data(), mixed.size());
+        vorlisk::lanemath::fmodf_lanes(variant, mixed.data(), divisor, r.data(), mixed.size());
         unmix(r.data(), n, out);
       });
     }

@@ -14,7 +14,7 @@
 
 #include <cstddef>
 
-namespace vorlisk::envs {
+namespace vorlisk::lanemath {
 
 enum class LibmVariant {
   kLibrary,  // one library call per lane
@@ -51,4 +51,4 @@ void fmodf_lanes(LibmVariant variant, const float* x, float y, float* out, std::
 inline constexpr float kSinCosVectorLimit = 120.0f;
 inline constexpr float kFmodVectorQuotients = 16.0f;
 
-}  // namespace vorlisk::envs
+}  // namespace vorlisk::lanemath

@@ -1,4 +1,4 @@
-#include "envs/core/simd.hpp"
+#include "envs/core/lanes.hpp"
 
 #include <atomic>
 

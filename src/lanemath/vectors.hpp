@@ -1,17 +1,17 @@
-// Lanes as vector values for the single-thread path's blocks of eight. GCC's vector
-// extensions keep the arithmetic lane-wise and in the written order, so a block gives
-// the same bits as a scalar evaluation of the same formulas, whatever the width:
-// F32x4 (two halves per block) everywhere, F32x8 (one per block) in code compiled for
-// AVX2. Every helper is always inlined so that it takes the caller's instruction set.
+// Lanes as vector values. GCC's vector extensions keep the arithmetic lane-wise and in
+// the written order, so several lanes at once give the same bits as a scalar evaluation
+// of the same formulas, whatever the width: F32x4 everywhere, F32x8 in code compiled
+// for AVX2. Every helper is always inlined so that it takes the caller's instruction set.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #if defined(__x86_64__)
 #include <immintrin.h>
 #endif
 
-namespace vorlisk::envs {
+namespace vorlisk::lanemath {
 
 using F32x4 = float __attribute__((vector_size(16)));
 using I32x4 = std::int32_t __attribute__((vector_size(16)));
@@ -124,10 +124,4 @@ VORLISK_INLINE bool any(M mask) {
   return lane_bits(mask) != 0;
 }
 
-// Whether blocks and the chunks' arithmetic may run eight lanes wide: the processor
-// has AVX2 and no test has asked for the four-wide form.
-bool wide_blocks_enabled();
-// Lets tests run both forms and compare their bits.
-void force_narrow_blocks(bool narrow);
-
-}  // namespace vorlisk::envs
+}  // namespace vorlisk::lanemath
