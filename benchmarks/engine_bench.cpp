@@ -1,5 +1,5 @@
-// Engine-only cost: nanoseconds per lane-step of the block formulas (single-thread
-// path, lane count a multiple of eight) and of the per-lane formulas (the chunked
+// Engine-only cost: nanoseconds per lane-step of the blocks (single-thread
+// path, lane count a multiple of eight) and of the exact formulas (the chunked
 // path with one chunk), without Python or auto-reset in the way; then the chunked
 // path with two chunks on the worker pool (wall time per lane) and its speed-up over
 // the blocks.
@@ -9,16 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "envs/gymnasium/cartpole.hpp"
-#include "envs/gymnasium/mountain_car.hpp"
-#include "envs/gymnasium/pendulum.hpp"
+#include "envs/tasks/registry.hpp"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using vorlisk::envs::gymnasium::CartPole;
-using vorlisk::envs::gymnasium::MountainCar;
-using vorlisk::envs::gymnasium::Pendulum;
 
 template <class Step>
 double ns_per_lane(std::size_t lanes, Step step) {
@@ -45,22 +40,19 @@ double measure(std::size_t lanes, bool blocks, std::size_t workers = 1) {
   const double restore = ns_per_lane(lanes, [&] { engine = start; });
   const double step = ns_per_lane(lanes, [&] {
     engine = start;
-    if (blocks) {
-      engine.step_simd(actions);
-    } else {
-      engine.step_parallel(actions);
-    }
+    blocks ? engine.step_simd(actions) : engine.step_parallel(actions);
   });
   return step - restore;
 }
 
 template <class Engine>
-void report(const char* name, std::size_t lanes) {
+void report(std::size_t lanes) {
+  const char* name = Engine::kNames.title;
   const double blocks = measure<Engine>(lanes, true);
   const double per_lane = measure<Engine>(lanes, false);
   const double two_chunks = measure<Engine>(lanes, false, 2);
   std::printf(
-      "%-12s lanes %6zu  block formulas %6.2f ns/lane  per-lane formulas %6.2f ns/lane (%.2fx)"
+      "%-12s lanes %6zu  blocks %6.2f ns/lane  exact formulas %6.2f ns/lane (%.2fx)"
       "  2 chunks %6.2f ns/lane (%.2fx the blocks' speed)\n",
       name, lanes, blocks, per_lane, per_lane / blocks, two_chunks, blocks / two_chunks);
 }
@@ -69,8 +61,6 @@ void report(const char* name, std::size_t lanes) {
 
 int main(int argc, char** argv) {
   const std::size_t lanes = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 4096;
-  report<CartPole>("CartPole", lanes);
-  report<MountainCar>("MountainCar", lanes);
-  report<Pendulum>("Pendulum", lanes);
+  vorlisk::envs::tasks::Registry::each([&]<class Task>(std::size_t) { report<Task>(lanes); });
   return 0;
 }

@@ -2,8 +2,6 @@
 // over the definition, and executing it builds `vorlisk`, its submodule
 // `vorlisk.envs`, and registers every class, stopping at the first failure. The
 // classes and the exception class live in the module's state.
-#include <cstring>
-
 #include "python/binding.hpp"
 #include "python/numpy.hpp"
 #include "python/types.hpp"
@@ -13,20 +11,27 @@ namespace {
 
 ModuleState& state_of(PyObject* module) { return *static_cast<ModuleState*>(PyModule_GetState(module)); }
 
-bool add_types(PyObject* module, const ModuleState& st) {
-  for (PyObject* type : {st.cartpole, st.mountain_car, st.pendulum}) {
-    const char* name = reinterpret_cast<PyTypeObject*>(type)->tp_name;
-    const char* dot = std::strrchr(name, '.');
-    if (PyModule_AddObjectRef(module, dot ? dot + 1 : name, type) < 0) return false;
+bool add_env_types(PyObject* module, const ModuleState& st) {
+  for (PyObject* type : st.envs) {
+    if (PyModule_AddType(module, reinterpret_cast<PyTypeObject*>(type)) < 0) return false;
   }
   return true;
 }
 
+// `envs.__all__`: the class names in registry order, for `from vorlisk.envs import *`
+// and for code that goes through every task.
+bool add_all(PyObject* envs, const ModuleState& st) {
+  PyRef names = PyRef::steal(PyList_New(0));
+  if (!names) return false;
+  for (PyObject* type : st.envs) {
+    PyRef name = PyRef::steal(PyObject_GetAttrString(type, "__name__"));
+    if (!name || PyList_Append(names.get(), name.get()) < 0) return false;
+  }
+  return PyModule_AddObjectRef(envs, "__all__", names.get()) == 0;
+}
+
 bool create_classes(PyObject* module, ModuleState& st) {
-  st.cartpole = cartpole_type(module);
-  st.mountain_car = st.cartpole ? mountain_car_type(module) : nullptr;
-  st.pendulum = st.mountain_car ? pendulum_type(module) : nullptr;
-  st.tui_logger = st.pendulum ? tui_logger_type(module) : nullptr;
+  st.tui_logger = create_env_types(module, st.envs) ? tui_logger_type(module) : nullptr;
   if (!st.tui_logger) return false;
   st.internal_error = PyErr_NewExceptionWithDoc(
       "vorlisk.InternalError",
@@ -40,7 +45,7 @@ int exec_module(PyObject* module) {
   if (!create_classes(module, st)) return -1;
 
   PyRef envs = PyRef::steal(PyModule_New("envs"));
-  if (!envs || !add_types(envs.get(), st)) return -1;
+  if (!envs || !add_env_types(envs.get(), st) || !add_all(envs.get(), st)) return -1;
   if (PyModule_AddObjectRef(module, "envs", envs.get()) < 0) return -1;
 
   PyRef sys = PyRef::steal(PyImport_ImportModule("sys"));
@@ -53,15 +58,13 @@ int exec_module(PyObject* module) {
   PyRef same = PyRef::steal(PyObject_GetAttrString(module, "TUILogger"));
   if (!same || PyModule_AddObjectRef(module, "Logger", same.get()) < 0) return -1;
 
-  if (!add_types(module, st)) return -1;
+  if (!add_env_types(module, st)) return -1;
   return PyModule_AddObjectRef(module, "InternalError", st.internal_error);
 }
 
 int traverse_module(PyObject* module, visitproc visit, void* arg) {
   ModuleState& st = state_of(module);
-  Py_VISIT(st.cartpole);
-  Py_VISIT(st.mountain_car);
-  Py_VISIT(st.pendulum);
+  for (PyObject* type : st.envs) Py_VISIT(type);
   Py_VISIT(st.tui_logger);
   Py_VISIT(st.internal_error);
   return 0;
@@ -69,9 +72,7 @@ int traverse_module(PyObject* module, visitproc visit, void* arg) {
 
 int clear_module(PyObject* module) {
   ModuleState& st = state_of(module);
-  Py_CLEAR(st.cartpole);
-  Py_CLEAR(st.mountain_car);
-  Py_CLEAR(st.pendulum);
+  for (PyObject*& type : st.envs) Py_CLEAR(type);
   Py_CLEAR(st.tui_logger);
   Py_CLEAR(st.internal_error);
   return 0;

@@ -1,23 +1,23 @@
 // Factories of the module's classes and the state the module keeps them in.
 #pragma once
 
+#include <array>
+
+#include "envs/tasks/registry.hpp"
 #include "python/binding.hpp"
 
 namespace vorlisk::python {
 
 // Each creates its heap type for `module` and returns a new reference to it
-// (nullptr with an exception set on failure).
-PyObject* cartpole_type(PyObject* module);
-PyObject* mountain_car_type(PyObject* module);
-PyObject* pendulum_type(PyObject* module);
+// (nullptr with an exception set on failure): the environment class of every task in
+// the registry, in its order, and the logger's.
+bool create_env_types(PyObject* module, std::array<PyObject*, envs::tasks::Registry::kCount>& out);
 PyObject* tui_logger_type(PyObject* module);
 
 // What each module object owns: its classes and its exception class, created once
 // when the module executes.
 struct ModuleState {
-  PyObject* cartpole = nullptr;
-  PyObject* mountain_car = nullptr;
-  PyObject* pendulum = nullptr;
+  std::array<PyObject*, envs::tasks::Registry::kCount> envs{};
   PyObject* tui_logger = nullptr;
   PyObject* internal_error = nullptr;
 };

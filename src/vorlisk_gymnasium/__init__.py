@@ -10,13 +10,15 @@ starts the next episode, and the observation it reached is in
 `info["final_obs"]` (an object array, with the mask `info["_final_obs"]`), as in
 `gymnasium.vector.SyncVectorEnv(..., autoreset_mode=AutoresetMode.SAME_STEP)`.
 
+There is one class for each of vorlisk's tasks, named after it (`CartPoleVectorEnv`
+for `vorlisk.PyCartPoleVecEnv`, and so on); `make_vec` finds them by Gymnasium id.
+
 Where vorlisk's classes knowingly differ from Gymnasium, these give Gymnasium's
 behaviour: actions outside the action space are rejected with a ValueError (the classes
-take any value and say what it does), and Pendulum follows the exact per-lane dynamics on
-every lane (the classes' single-thread blocks approximate sine and cosine). What stays
-vorlisk's: every episode ends after at most 200 steps (Gymnasium's CartPole-v1 allows
-500), CartPole's step that ends an episode by failing earns 0 rather than 1, and its
-pole-angle bound in the observation space is 0.418.
+take any value and say what it does), and a task whose single-thread blocks approximate
+its dynamics too coarsely follows the exact formulas on every lane. What stays vorlisk's:
+every episode ends after at most 200 steps, and the few rewards and bounds the README
+lists as vorlisk's own.
 
 Needs Gymnasium 1.1 or newer; `import vorlisk` itself does not.
 """
@@ -39,8 +41,6 @@ except ImportError as error:  # pragma: no cover - depends on the installation
 
 import vorlisk
 
-__all__ = ["CartPoleVectorEnv", "MountainCarVectorEnv", "PendulumVectorEnv", "make_vec"]
-
 _SEED_LIMIT = 2**64
 
 
@@ -49,8 +49,8 @@ def _box(space: dict[str, Any]) -> spaces.Box:
                       shape=tuple(space["shape"]), dtype=np.float32)
 
 
-class _VorliskVectorEnv(VectorEnv):
-    """What the three classes share; a subclass names its vorlisk class."""
+class VorliskVectorEnv(VectorEnv):
+    """What every task's class shares; a subclass names its vorlisk class."""
 
     _env_class: Any = None
     metadata = {"autoreset_mode": AutoresetMode.SAME_STEP, "render_modes": []}
@@ -59,13 +59,19 @@ class _VorliskVectorEnv(VectorEnv):
         self._env = self._env_class(num_envs, workers)
         self.num_envs = num_envs
         self.single_observation_space = _box(self._env.single_observation_space)
-        self.single_action_space = self._single_action_space()
+        action_space = self._env.single_action_space
+        self._discrete = "n" in action_space
+        if self._discrete:
+            self.single_action_space = spaces.Discrete(action_space["n"], dtype=np.int32)
+        else:
+            self.single_action_space = _box(action_space)
         self.observation_space = batch_space(self.single_observation_space, num_envs)
         self.action_space = batch_space(self.single_action_space, num_envs)
-        self._step = self._env.step
-
-    def _single_action_space(self) -> spaces.Space[Any]:
-        return spaces.Discrete(self._env.single_action_space["n"], dtype=np.int32)
+        # Tasks whose blocks drift from Gymnasium's dynamics take the exact formulas on
+        # every lane: one chunk on this thread with one worker, the chunks on the worker
+        # pool otherwise (as `step` does then).
+        exact = self._env_class._gymnasium["exact"]
+        self._step = self._env._step_per_lane if exact else self._env.step
 
     def reset(
         self,
@@ -122,13 +128,28 @@ class _VorliskVectorEnv(VectorEnv):
 
     def _checked_actions(self, actions: Any) -> np.ndarray:
         a = np.asarray(actions)
-        n = int(self._env.single_action_space["n"])
+        return self._checked_discrete(a) if self._discrete else self._checked_continuous(a)
+
+    def _checked_discrete(self, a: np.ndarray) -> np.ndarray:
+        n = int(self.single_action_space.n)
         if a.shape != (self.num_envs,) or a.dtype.kind not in "iu":
             raise ValueError(f"actions must be {self.num_envs} integers in [0, {n}), "
                              f"got shape {a.shape} and dtype {a.dtype}")
         if a.size and (a.min() < 0 or a.max() >= n):
             raise ValueError(f"actions must lie in [0, {n}), got values from {a.min()} to {a.max()}")
         return np.ascontiguousarray(a, dtype=np.int32)
+
+    def _checked_continuous(self, a: np.ndarray) -> np.ndarray:
+        n = self.num_envs
+        if a.shape not in ((n, 1), (n,)) or a.dtype.kind not in "fiu":
+            raise ValueError(f"actions must be {n} values of shape ({n}, 1), "
+                             f"got shape {a.shape} and dtype {a.dtype}")
+        values = np.ascontiguousarray(a.reshape(n), dtype=np.float32)
+        low, high = float(self.single_action_space.low[0]), float(self.single_action_space.high[0])
+        inside = (values >= low) & (values <= high)
+        if not inside.all():
+            raise ValueError(f"actions must lie in [{low}, {high}], got {values[~inside][0]}")
+        return values
 
     def close_extras(self, **kwargs: Any) -> None:
         self._env = None
@@ -142,56 +163,33 @@ class _VorliskVectorEnv(VectorEnv):
         return f"{type(self).__name__}(num_envs={self.num_envs})"
 
 
-class CartPoleVectorEnv(_VorliskVectorEnv):
-    """vorlisk's CartPole as a Gymnasium vector environment (actions 0 and 1)."""
-
-    _env_class = vorlisk.PyCartPoleVecEnv
-
-
-class MountainCarVectorEnv(_VorliskVectorEnv):
-    """vorlisk's MountainCar as a Gymnasium vector environment (actions 0, 1 and 2)."""
-
-    _env_class = vorlisk.PyMountainCarVecEnv
+def _adapter(env_class: Any) -> type[VorliskVectorEnv]:
+    title = env_class.__name__.removeprefix("Py").removesuffix("VecEnv")
+    return type(f"{title}VectorEnv", (VorliskVectorEnv,), {
+        "__doc__": f"vorlisk's {title} as a Gymnasium vector environment.",
+        "__module__": __name__,
+        "_env_class": env_class,
+    })
 
 
-class PendulumVectorEnv(_VorliskVectorEnv):
-    """vorlisk's Pendulum as a Gymnasium vector environment: actions of shape
-    (num_envs, 1) in [-2, 2], every lane on the exact per-lane dynamics."""
+# Gymnasium's name of each task (the id without its version) and its class here.
+_IDS = {}
+for _name in vorlisk.envs.__all__:
+    _class = _adapter(getattr(vorlisk.envs, _name))
+    globals()[_class.__name__] = _class
+    _IDS[_class._env_class._gymnasium["id"].split("-v")[0]] = _class
 
-    _env_class = vorlisk.PyPendulumVecEnv
-
-    def __init__(self, num_envs: int, workers: Optional[int] = None):
-        super().__init__(num_envs, workers)
-        # The per-lane formulas on every lane: one chunk on this thread with one worker,
-        # the chunks on the worker pool otherwise (as `step` does then).
-        self._step = self._env._step_per_lane
-
-    def _single_action_space(self) -> spaces.Space[Any]:
-        return _box(self._env.single_action_space)
-
-    def _checked_actions(self, actions: Any) -> np.ndarray:
-        a = np.asarray(actions)
-        if a.shape not in ((self.num_envs, 1), (self.num_envs,)) or a.dtype.kind not in "fiu":
-            raise ValueError(f"actions must be {self.num_envs} torques of shape ({self.num_envs}, 1), "
-                             f"got shape {a.shape} and dtype {a.dtype}")
-        torques = np.ascontiguousarray(a.reshape(self.num_envs), dtype=np.float32)
-        if torques.size and not (np.all(torques >= -2.0) and np.all(torques <= 2.0)):
-            bad = torques[~((torques >= -2.0) & (torques <= 2.0))][0]
-            raise ValueError(f"torques must lie in [-2.0, 2.0], got {bad}")
-        return torques
+__all__ = [c.__name__ for c in _IDS.values()] + ["VorliskVectorEnv", "make_vec"]
 
 
-_IDS = {
-    "CartPole": CartPoleVectorEnv,
-    "MountainCar": MountainCarVectorEnv,
-    "Pendulum": PendulumVectorEnv,
-}
+def __getattr__(name: str) -> type[VorliskVectorEnv]:  # what type checkers see of the classes
+    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
 
 
 def make_vec(env_id: str, num_envs: int = 1, workers: Optional[int] = None,
-             **kwargs: Any) -> _VorliskVectorEnv:
-    """The vorlisk counterpart of `gymnasium.make_vec` for "CartPole-v1",
-    "MountainCar-v0" and "Pendulum-v1" (any version suffix); `workers` >= 2 steps the
+             **kwargs: Any) -> VorliskVectorEnv:
+    """The vorlisk counterpart of `gymnasium.make_vec` for the Gymnasium id of any of
+    vorlisk's tasks, such as "CartPole-v1" (any version suffix); `workers` >= 2 steps the
     lanes in that many chunks on vorlisk's worker pool. Gymnasium's vectorisation
     arguments (`vectorization_mode`, `vector_kwargs`) are accepted and ignored; any other
     keyword is refused, since the tasks take no parameters here."""

@@ -1,23 +1,20 @@
-// The machinery every engine shares: structure-of-arrays lanes, step bookkeeping,
+// The machinery every task shares: structure-of-arrays lanes, step bookkeeping,
 // auto-reset, the episode log, the single-thread path in blocks of eight lanes and
-// the chunked path on the worker pool. An engine derives from VecEngine<Engine>
-// and supplies only its physics:
+// the chunked path on the worker pool. A task's engine derives from
+// VecEngine<Engine> and supplies only its physics:
 //
 //   static constexpr std::size_t kObservationSize;
-//   static constexpr SeedRule kSeedRule;       // which lane seed an auto-reset uses
-//   static constexpr ChunkRule kChunkRule;     // how lanes are cut into chunks
-//   static constexpr bool kBlockCountsInF32;   // block step counters kept as floats
-//   static constexpr bool kResetClearsRewards; // reset() also zeroes `rewards`
-//   void draw_lane(std::size_t i, Xoshiro256StarStar& rng);
-//   LaneOutcome step_lane(std::size_t i, float action);   // per-lane formulas
-//   // The same formulas for lanes i .. i + count - 1 (count <= kLaneBatch), several
-//   // at a time (F32x4 or F32x8 lanes per vector of arithmetic), giving the same
-//   // bits: terminal marks (0 or -1) and rewards per lane.
+//   static constexpr Compat kCompat;            // where its bookkeeping differs
+//   void draw_lane(std::size_t i, Xoshiro256StarStar& rng);   // the start distribution
+//   // The task's formulas for lanes i .. i + count - 1 (count <= kLaneBatch): terminal
+//   // marks (0 or -1) and rewards per lane. F (F32x4 or F32x8) is the vector width.
 //   template <class F>
-//   void step_lane_batch(std::size_t i, std::size_t count, const float* actions,
-//                        LaneMark* terminal, float* reward);
-//   template <class F>   // F32x4 or F32x8: kWidthOf<F> lanes from lane i, block formulas
-//   void step_lanes(std::size_t i, const float* actions, MaskOf<F>& terminal, F& reward);
+//   void step_exact(std::size_t i, std::size_t count, const float* actions,
+//                   LaneMark* terminal, float* reward);
+//   // Only where the task means its blocks to approximate: kWidthOf<F> lanes from
+//   // lane i with the block formulas. Without it, blocks use step_exact.
+//   template <class F>
+//   void step_block(std::size_t i, const float* actions, MaskOf<F>& terminal, F& reward);
 //   std::array<const float*, kObservationSize> observation_columns() const;
 //
 // The stepping code lives in vec_engine_impl.hpp, which only the engine's own source
@@ -36,14 +33,16 @@
 #include "envs/core/episode_log.hpp"
 #include "envs/core/failure.hpp"
 #include "envs/core/lane_allocator.hpp"
-#include "envs/core/rng.hpp"
 #include "envs/core/lanes.hpp"
+#include "envs/core/rng.hpp"
 
 namespace vorlisk::envs {
 
 inline constexpr std::size_t kBlockLanes = 8;
-// Lanes a chunk steps with the per-lane formulas before their bookkeeping: enough to
-// amortise the vector sin/cos/fmod calls, small enough for stack buffers.
+// Steps an episode may last, unless a task is built with another limit.
+inline constexpr std::uint32_t kDefaultMaxSteps = 200;
+// Lanes stepped with the exact formulas before their bookkeeping: enough to amortise
+// the vector sin/cos/fmod calls, small enough for stack buffers.
 inline constexpr std::size_t kLaneBatch = 64;
 // A lane's terminal mark in a batch: 0, or -1 (all bits) when the lane terminated.
 using LaneMark = std::int32_t;
@@ -53,9 +52,24 @@ enum class SeedRule {
   kAdvanceByOne,      // each lane reset uses the stored seed, then stores it + 1
 };
 
-struct LaneOutcome {
-  bool terminal;
-  float reward;
+// Where a task's bookkeeping differs from the others'. Each task's results are fixed
+// bit for bit, so each keeps the rules it was defined with; a new task takes these.
+struct Compat {
+  // A fresh seed for every lane and episode, num_envs on from the last.
+  SeedRule seed_rule = SeedRule::kAdvanceByNumEnvs;
+  // At least 8 lanes a chunk, so that a chunk is never smaller than a block.
+  ChunkRule chunk_rule = ChunkRule::kFloorAtLeast8;
+  // Blocks that count steps in single precision (exact below 2^24), as some tasks
+  // were defined; integers otherwise.
+  bool block_counts_in_f32 = false;
+  // reset() zeroes the last rewards, which a fresh start has not earned.
+  bool reset_clears_rewards = true;
+};
+
+// A task that means its blocks to approximate its exact formulas.
+template <class Engine>
+concept HasBlockFormulas = requires(Engine& e, const float* a, MaskOf<F32x4>& t, F32x4& r) {
+  e.template step_block<F32x4>(0, a, t, r);
 };
 
 template <class Engine>
@@ -77,14 +91,15 @@ class VecEngine {
   // Re-initialises every lane from `seed`; the log is left alone.
   void reset(std::uint64_t new_seed);
 
-  // Single-thread path: whole blocks of eight lanes with the block formulas, then the
-  // tail lane by lane. Chunked path: `workers` chunks with the per-lane formulas.
+  // Single-thread path: whole blocks of eight lanes (with the block formulas where the
+  // task has them), then the tail with the exact formulas. Chunked path: `workers`
+  // chunks with the exact formulas.
   void step_simd(std::span<const float> actions) { run_single_thread(actions, false); }
   void step_parallel(std::span<const float> actions) { run_chunks(actions, false); }
 
   // The same, restarting finished lanes. A lane is reset as soon as its block, tail
-  // lane or chunk has been stepped and logged: a lane reset reads and writes only its
-  // own lane, so the result equals a pass over all lanes afterwards, without a second
+  // or chunk has been stepped and logged: a lane reset reads and writes only its own
+  // lane, so the result equals a pass over all lanes afterwards, without a second
   // walk over them.
   void step_auto_reset_simd(std::span<const float> actions) { run_single_thread(actions, true); }
   void step_auto_reset_parallel(std::span<const float> actions) { run_chunks(actions, true); }
@@ -112,33 +127,35 @@ class VecEngine {
  protected:
   VecEngine(std::size_t lanes, std::uint32_t max_steps_per_episode, std::size_t chunk_count);
 
-  // Draws lane i's start state from a generator seeded with `lane_seed`.
-  void reset_lane(std::size_t i, std::uint64_t lane_seed);
-
-  void run_single_thread(std::span<const float> actions, bool reset_finished);
-  // W chunks on the worker pool, each stepping its lanes with the per-lane formulas
-  // into a log of its own; the chunk logs merge in chunk order.
-  void run_chunks(std::span<const float> actions, bool reset_finished);
-
  private:
   Engine& engine() { return static_cast<Engine&>(*this); }
   const Engine& engine() const { return static_cast<const Engine&>(*this); }
 
   bool finished(std::size_t i) const { return (terminals[i] | truncations[i]) != 0; }
+  // Draws lane i's start state from a generator seeded with `lane_seed`.
+  void reset_lane(std::size_t i, std::uint64_t lane_seed);
   void reset_finished_lane(std::size_t i);
-  bool step_one(std::size_t i, float action, EpisodeLog& into);
-  void step_chunk(LaneRange range, const float* actions, EpisodeLog& into, bool reset_finished);
-  template <class F>
-  void step_chunk_lanes(LaneRange range, const float* actions, EpisodeLog& into,
+
+  void run_single_thread(std::span<const float> actions, bool reset_finished);
+  // W chunks on the worker pool, each stepping its lanes with the exact formulas
+  // into a log of its own; the chunk logs merge in chunk order.
+  void run_chunks(std::span<const float> actions, bool reset_finished);
+
+  void step_exact_lanes(LaneRange range, const float* actions, EpisodeLog& into,
                         bool reset_finished);
+  template <class F>
+  void step_exact_batches(LaneRange range, const float* actions, EpisodeLog& into,
+                          bool reset_finished);
   template <class F>
   void run_blocks(std::size_t end, const float* actions);
   template <class F, std::size_t kBlocks>
   void step_blocks(std::size_t first, const float* actions);
+  template <class F>
+  std::uint32_t count_block_lanes(std::size_t i, MaskOf<F> terminal, F reward);
   void finish_blocks(bool reset_finished);
 #if defined(__x86_64__) || defined(__i386__)
   [[gnu::target("avx2")]] void run_blocks_avx2(std::size_t end, const float* actions);
-  [[gnu::target("avx2")]] void step_chunk_avx2(LaneRange range, const float* actions,
+  [[gnu::target("avx2")]] void step_exact_avx2(LaneRange range, const float* actions,
                                                EpisodeLog& into, bool reset_finished);
 #endif
 
@@ -155,10 +172,10 @@ class VecEngine {
   std::vector<std::uint64_t> finished_bits_;  // lanes of blocks that finished this step
 };
 
-// Where an engine's per-lane batch leaves a lane's outcome: a vector of lanes from
-// lane k on, or lane k alone. Terminal marks stay whole mask lanes, which a plain
-// store keeps; narrowing them to flag bytes here, inside the engines' lambdas, would
-// cost a call per vector (code for AVX2 cannot be inlined into a lambda).
+// Where a task's exact formulas leave a lane's outcome: a vector of lanes from lane k
+// on, or lane k alone. Terminal marks stay whole mask lanes, which a plain store keeps;
+// narrowing them to flag bytes here, inside the tasks' lambdas, would cost a call per
+// vector (code for AVX2 cannot be inlined into a lambda).
 template <class F>
 VORLISK_INLINE void store_outcome(std::size_t k, MaskOf<F> terminal, F reward,
                                   LaneMark* terminals, float* rewards) {
@@ -172,7 +189,8 @@ VORLISK_INLINE void store_outcome(std::size_t k, bool terminal, float reward,
 }
 
 // Calls step.template operator()<F>(k) for each whole vector of F lanes from lane k
-// in [0, count), then step.template operator()<float>(k) for each lane left over.
+// in [0, count), then step.template operator()<float>(k) for each lane left over: one
+// formula, written once, for vectors of lanes and single lanes alike.
 template <class F, class Step>
 VORLISK_INLINE void for_lane_vectors(std::size_t count, Step&& step) {
   std::size_t k = 0;

@@ -38,10 +38,10 @@ void VecEngine<Engine>::reset(std::uint64_t new_seed) {
   seed = new_seed;
   for (std::size_t i = 0; i < num_envs; ++i) {
     lane_seeds[i] = new_seed + i;
-    reset_lane(i, Engine::kSeedRule == SeedRule::kAdvanceByOne ? lane_seeds[i]++ : lane_seeds[i]);
+    reset_lane(i, Engine::kCompat.seed_rule == SeedRule::kAdvanceByOne ? lane_seeds[i]++ : lane_seeds[i]);
     terminals[i] = 0;
     truncations[i] = 0;
-    if constexpr (Engine::kResetClearsRewards) rewards[i] = 0.0f;
+    if constexpr (Engine::kCompat.reset_clears_rewards) rewards[i] = 0.0f;
   }
 }
 
@@ -58,28 +58,12 @@ void VecEngine<Engine>::reset_finished_lane(std::size_t i) {
   constexpr std::size_t k = Engine::kObservationSize;
   const auto columns = engine().observation_columns();
   for (std::size_t j = 0; j < k; ++j) final_observations_[i * k + j] = columns[j][i];
-  if constexpr (Engine::kSeedRule == SeedRule::kAdvanceByNumEnvs) {
+  if constexpr (Engine::kCompat.seed_rule == SeedRule::kAdvanceByNumEnvs) {
     lane_seeds[i] += num_envs;
     reset_lane(i, lane_seeds[i]);
   } else {
     reset_lane(i, lane_seeds[i]++);
   }
-}
-
-// One lane with the per-lane formulas; a finished episode goes into `into`.
-template <class Engine>
-bool VecEngine<Engine>::step_one(std::size_t i, float action, EpisodeLog& into) {
-  const LaneOutcome outcome = engine().step_lane(i, action);
-  const std::uint32_t steps = episode_steps[i] + 1;
-  episode_steps[i] = steps;
-  const bool truncated = steps >= max_steps;
-  terminals[i] = outcome.terminal;
-  truncations[i] = truncated;
-  rewards[i] = outcome.reward;
-  episode_returns[i] += outcome.reward;
-  const bool done = outcome.terminal || truncated;
-  if (done) into.add_episode(episode_returns[i], steps);
-  return done;
 }
 
 template <class Engine>
@@ -96,9 +80,8 @@ void VecEngine<Engine>::run_single_thread(std::span<const float> actions, bool r
     run_blocks<F32x4>(blocks_end, actions.data());
   }
   finish_blocks(reset_finished);
-  for (std::size_t i = blocks_end; i < num_envs; ++i) {
-    if (step_one(i, actions[i], log) && reset_finished) reset_finished_lane(i);
-  }
+  // The tail, lane by lane into the log, as a chunk of its own would.
+  step_exact_lanes({blocks_end, num_envs}, actions.data(), log, reset_finished);
 }
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -110,57 +93,84 @@ template <class Engine>
 }
 #endif
 
-// Blocks go in pairs: the physics of both first, as one stretch of independent
-// vector code the processor can overlap, then their bookkeeping. Finished lanes are
-// only marked here, in `finished_bits_`; finish_blocks() logs and restarts them in one
-// pass afterwards, which keeps this loop free of branches that depend on the data.
+// With block formulas, blocks go in pairs: the physics of both first, as one stretch
+// of independent vector code the processor can overlap, then their bookkeeping.
+// Without, the exact formulas step a batch of whole blocks at a time, which spreads
+// the cost of their library functions over the batch. Finished lanes are only marked
+// here, in `finished_bits_`; finish_blocks() logs and restarts them in one pass
+// afterwards, which keeps this loop free of branches that depend on the data.
 template <class Engine>
 template <class F>
 VORLISK_INLINE void VecEngine<Engine>::run_blocks(std::size_t end, const float* actions) {
-  std::size_t i = 0;
-  for (; i + 2 * kBlockLanes <= end; i += 2 * kBlockLanes) step_blocks<F, 2>(i, actions);
-  if (i < end) step_blocks<F, 1>(i, actions);
+  if constexpr (HasBlockFormulas<Engine>) {
+    std::size_t i = 0;
+    for (; i + 2 * kBlockLanes <= end; i += 2 * kBlockLanes) step_blocks<F, 2>(i, actions);
+    if (i < end) step_blocks<F, 1>(i, actions);
+  } else {
+    static_assert(kLaneBatch == 64, "a batch's lanes fill one word of finished_bits_");
+    LaneMark terminal[kLaneBatch];
+    float reward[kLaneBatch];
+    for (std::size_t i = 0; i < end; i += kLaneBatch) {
+      const std::size_t count = std::min(kLaneBatch, end - i);
+      engine().template step_exact<F>(i, count, actions + i, terminal, reward);
+      std::uint64_t finished = 0;  // bit k: lane i + k
+      for (std::size_t k = 0; k < count; k += kWidthOf<F>) {
+        const std::uint32_t lanes =
+            count_block_lanes<F>(i + k, load<MaskOf<F>>(terminal + k), load<F>(reward + k));
+        finished |= static_cast<std::uint64_t>(lanes) << k;
+      }
+      finished_bits_[i / 64] = finished;
+    }
+  }
 }
 
 template <class Engine>
 template <class F, std::size_t kBlocks>
 VORLISK_INLINE void VecEngine<Engine>::step_blocks(std::size_t first, const float* actions) {
-  using Mask = MaskOf<F>;
-  using U32 = U32Of<F>;
   constexpr std::size_t kWidth = kWidthOf<F>;
   constexpr std::size_t kVectors = kBlocks * kBlockLanes / kWidth;
-  Mask terminal[kVectors];
+  MaskOf<F> terminal[kVectors];
   F reward[kVectors];
   for (std::size_t v = 0; v < kVectors; ++v) {
     const std::size_t i = first + v * kWidth;
-    engine().template step_lanes<F>(i, actions + i, terminal[v], reward[v]);
+    engine().template step_block<F>(i, actions + i, terminal[v], reward[v]);
   }
   std::uint32_t finished = 0;  // bit k: lane first + k
   for (std::size_t v = 0; v < kVectors; ++v) {
-    const std::size_t i = first + v * kWidth;
-    U32 steps = load<U32>(&episode_steps[i]);
-    Mask truncated;
-    if constexpr (Engine::kBlockCountsInF32) {
-      // Counted in single precision (exact below 2^24); the clamp only keeps the
-      // conversion back defined for absurd step limits.
-      F count = __builtin_convertvector(steps, F) + 1.0f;
-      truncated = count >= static_cast<float>(max_steps);
-      count = select<F>(count < 4294967040.0f, count, splat<F>(4294967040.0f));
-      steps = __builtin_convertvector(count, U32);
-    } else {
-      steps += 1;
-      truncated = reinterpret_cast<Mask>(steps >= max_steps);
-    }
-    store(&episode_steps[i], steps);
-    store_flags<F>(&terminals[i], terminal[v]);
-    store_flags<F>(&truncations[i], truncated);
-    store(&rewards[i], reward[v]);
-    store(&episode_returns[i], load<F>(&episode_returns[i]) + reward[v]);
-    finished |= lane_bits(terminal[v] | truncated) << (v * kWidth);
+    finished |= count_block_lanes<F>(first + v * kWidth, terminal[v], reward[v]) << (v * kWidth);
   }
   // Groups start at multiples of their size (8 or 16 lanes), so they never straddle
   // two words.
   finished_bits_[first / 64] |= static_cast<std::uint64_t>(finished) << (first % 64);
+}
+
+// The bookkeeping of kWidthOf<F> block lanes from lane i after their formulas; returns
+// one bit per lane that finished its episode.
+template <class Engine>
+template <class F>
+VORLISK_INLINE std::uint32_t VecEngine<Engine>::count_block_lanes(std::size_t i, MaskOf<F> terminal,
+                                                                  F reward) {
+  using Mask = MaskOf<F>;
+  using U32 = U32Of<F>;
+  U32 steps = load<U32>(&episode_steps[i]);
+  Mask truncated;
+  if constexpr (Engine::kCompat.block_counts_in_f32) {
+    // Counted in single precision (exact below 2^24); the clamp only keeps the
+    // conversion back defined for absurd step limits.
+    F count = __builtin_convertvector(steps, F) + 1.0f;
+    truncated = count >= static_cast<float>(max_steps);
+    count = select<F>(count < 4294967040.0f, count, splat<F>(4294967040.0f));
+    steps = __builtin_convertvector(count, U32);
+  } else {
+    steps += 1;
+    truncated = reinterpret_cast<Mask>(steps >= max_steps);
+  }
+  store(&episode_steps[i], steps);
+  store_flags<F>(&terminals[i], terminal);
+  store_flags<F>(&truncations[i], truncated);
+  store(&rewards[i], reward);
+  store(&episode_returns[i], load<F>(&episode_returns[i]) + reward);
+  return lane_bits(terminal | truncated);
 }
 
 // A block's finished episodes are logged with their returns summed in lane order
@@ -193,14 +203,14 @@ void VecEngine<Engine>::finish_blocks(bool reset_finished) {
 template <class Engine>
 void VecEngine<Engine>::run_chunks(std::span<const float> actions, bool reset_finished) {
   check_length("actions", actions.size(), num_envs);
-  const std::size_t size = chunk_size(Engine::kChunkRule, num_envs, workers);
+  const std::size_t size = chunk_size(Engine::kCompat.chunk_rule, num_envs, workers);
   // Empty chunks would only add zeros to the log, so leaving them out changes nothing.
   const ChunkSpan chunks = nonempty_chunks(workers, num_envs, size);
   chunk_logs_.assign(chunks.count, EpisodeLog{});
   auto run_chunk = [&](std::size_t t) {
     const LaneRange range = chunk_range(chunks.first + t, workers, num_envs, size);
     EpisodeLog chunk_log;
-    step_chunk(range, actions.data(), chunk_log, reset_finished);
+    step_exact_lanes(range, actions.data(), chunk_log, reset_finished);
     chunk_logs_[t] = chunk_log;
   };
   // A single chunk (such as the per-lane formulas asked for on one thread) needs no pool.
@@ -212,34 +222,34 @@ void VecEngine<Engine>::run_chunks(std::span<const float> actions, bool reset_fi
   for (const EpisodeLog& chunk_log : chunk_logs_) log.merge(chunk_log);
 }
 
-// The per-lane formulas a batch of lanes at a time, then the batch's bookkeeping in
+// The exact formulas a batch of lanes at a time, then the batch's bookkeeping in
 // vectors, then its finished lanes logged and restarted in lane order: the same as
 // stepping, logging and restarting lane after lane, because a lane's formulas and
 // restart read and write only its own lane.
 template <class Engine>
-void VecEngine<Engine>::step_chunk(LaneRange range, const float* actions, EpisodeLog& into,
-                                   bool reset_finished) {
+void VecEngine<Engine>::step_exact_lanes(LaneRange range, const float* actions, EpisodeLog& into,
+                                         bool reset_finished) {
 #if defined(__x86_64__) || defined(__i386__)
-  if (wide_blocks_enabled()) return step_chunk_avx2(range, actions, into, reset_finished);
+  if (wide_blocks_enabled()) return step_exact_avx2(range, actions, into, reset_finished);
 #endif
-  step_chunk_lanes<F32x4>(range, actions, into, reset_finished);
+  step_exact_batches<F32x4>(range, actions, into, reset_finished);
 }
 
 #if defined(__x86_64__) || defined(__i386__)
 // The same arithmetic eight lanes per vector, where the processor has AVX2.
 template <class Engine>
-[[gnu::target("avx2")]] void VecEngine<Engine>::step_chunk_avx2(LaneRange range,
+[[gnu::target("avx2")]] void VecEngine<Engine>::step_exact_avx2(LaneRange range,
                                                                 const float* actions,
                                                                 EpisodeLog& into,
                                                                 bool reset_finished) {
-  step_chunk_lanes<F32x8>(range, actions, into, reset_finished);
+  step_exact_batches<F32x8>(range, actions, into, reset_finished);
 }
 #endif
 
 template <class Engine>
 template <class F>
-VORLISK_INLINE void VecEngine<Engine>::step_chunk_lanes(LaneRange range, const float* actions,
-                                                        EpisodeLog& into, bool reset_finished) {
+VORLISK_INLINE void VecEngine<Engine>::step_exact_batches(LaneRange range, const float* actions,
+                                                          EpisodeLog& into, bool reset_finished) {
   using Mask = MaskOf<F>;
   using U32 = U32Of<F>;
   constexpr std::size_t kWidth = kWidthOf<F>;
@@ -248,7 +258,7 @@ VORLISK_INLINE void VecEngine<Engine>::step_chunk_lanes(LaneRange range, const f
   float reward[kLaneBatch];
   for (std::size_t i = range.begin; i < range.end; i += kLaneBatch) {
     const std::size_t count = std::min(kLaneBatch, range.end - i);
-    engine().template step_lane_batch<F>(i, count, actions + i, terminal, reward);
+    engine().template step_exact<F>(i, count, actions + i, terminal, reward);
     std::uint64_t finished = 0;  // bit k: lane i + k
     std::size_t k = 0;
     for (; k + kWidth <= count; k += kWidth) {

@@ -1,14 +1,6 @@
-// The Python class machinery shared by the three environment classes. A class is
-// VecEnvClass<Spec>, where Spec states only what differs between them: the engine,
-// the texts, the spaces and how actions arrive.
-//
-//   using Engine = ...;
-//   static constexpr const char* kName, *kDoc, *kResetDoc, *kStepDoc, *kFinalObservationsDoc,
-//                                *kObservationSpaceDoc, *kActionSpaceDoc;
-//   static constexpr ActionKind kActions;
-//   static constexpr std::array<float, Engine::kObservationSize> kObservationLow, kObservationHigh;
-//   static PyObject* action_space();
-//   static void step(Engine&, std::span<const float> actions);
+// The Python class of a task: one class template, instantiated once per entry of the
+// task registry. The task supplies its engine, its spaces and the parts of its texts;
+// everything else is the same for every class.
 #pragma once
 
 #include <array>
@@ -17,63 +9,14 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "python/binding.hpp"
+#include "python/env_texts.hpp"
 #include "python/numpy.hpp"
 
 namespace vorlisk::python {
-
-enum class ActionKind {
-  kDiscreteInt32,  // int32 actions, converted to the nearest float
-  kContinuousF32,  // float32 actions, handed to the engine as they are
-};
-
-// Texts that every environment class shares; the class docstring ends with this
-// paragraph (a literal, so that it joins the class's own text at compile time).
-#define VORLISK_ENV_CLASS_SECOND_PARAGRAPH \
-  "\n\nThe implementation is SIMD-optimized and steps every lane in one call on NumPy arrays."
-#define VORLISK_ENV_RESET_DOC(obs_size)                                                   \
-  "reset($self, seed)\n--\n\nReset all environments.\n\nReturns observations as a numpy array " \
-  "of shape (num_envs, " obs_size ").\n\n# Errors\n\nReturns `ValueError` if observation array " \
-  "reshape fails."
-
-// The step docstring: what the actions are, the observation size, and the notes some
-// tasks add to the observation and terminal lines.
-#define VORLISK_ENV_STEP_DOC(actions, obs_size, obs_note, terminals_note)                      \
-  "step($self, actions)\n--\n\nStep all environments with the given actions.\n\n# Arguments\n\n" \
-  "* `actions` - numpy array of shape (num_envs,) with dtype " actions "\n\n"                       \
-  "# Returns\n\nTuple of (observations, rewards, terminals, truncations) where:\n"                \
-  "- observations: shape (num_envs, " obs_size "), dtype float32" obs_note "\n"                    \
-  "- rewards: shape (num_envs,), dtype float32\n"                                                 \
-  "- terminals: shape (num_envs,), dtype uint8" terminals_note "\n"                               \
-  "- truncations: shape (num_envs,), dtype uint8\n\n"                                            \
-  "# Errors\n\nReturns `ValueError` if actions array is not contiguous or has wrong size."
-
-#define VORLISK_ENV_FINAL_OBSERVATIONS_DOC(obs_size)                                            \
-  "final_observations($self)\n--\n\nFinal observations of the episodes that ended in the last " \
-  "step.\n\nA finished lane's row in the observations of `step` already starts its next "       \
-  "episode; this gives the observation it reached before, which a learner needs to bootstrap " \
-  "the value of a truncated episode.\n\nReturns a tuple (indices, observations) where:\n"      \
-  "- indices: the lanes whose terminal or truncation flag the last step set, ascending, "      \
-  "dtype int64\n"                                                                             \
-  "- observations: shape (len(indices), " obs_size "), dtype float32\n\n"                       \
-  "Both are empty after `reset` and before the first step."
-
-inline constexpr const char kGetLogsDoc[] =
-    "get_logs($self)\n--\n\nGet episode statistics since last clear.\n\nReturns dict with:\n"
-    "- episode_count: number of completed episodes\n"
-    "- total_reward: sum of rewards across all completed episodes\n"
-    "- total_steps: sum of steps across all completed episodes\n"
-    "- mean_reward: average episode reward (or 0 if no episodes)\n"
-    "- mean_length: average episode length (or 0 if no episodes)";
-inline constexpr const char kClearLogsDoc[] = "clear_logs($self)\n--\n\nClear episode statistics.";
-inline constexpr const char kNumEnvsDoc[] = "Get the number of environments.";
-inline constexpr const char kObservationSizeDoc[] = "Get the observation shape per environment.";
-inline constexpr const char kSingleObservationSpaceDoc[] =
-    "Gymnasium-compatible observation space for a single environment.";
-inline constexpr const char kSingleActionSpaceDoc[] =
-    "Gymnasium-compatible action space for a single environment.";
 
 // Space dicts, built anew on every access.
 PyObject* discrete_space(long n, const char* dtype);
@@ -90,9 +33,15 @@ void int32_to_f32(const char* data, float* out, std::size_t n);
 // A new float32 array of shape (rows, cols) (cols 0: one-dimensional) or uint8.
 PyObject* new_array(int dtype, std::size_t rows, std::size_t cols);
 
-template <class Spec>
+// Discrete actions arrive as int32 and are converted to the nearest float; continuous
+// ones are float32 and reach the engine as they are.
+template <class Task>
+inline constexpr bool kDiscrete = std::is_same_v<std::remove_cv_t<decltype(Task::kActions)>,
+                                                 envs::DiscreteActions>;
+
+template <class Task>
 class VecEnvClass {
-  using Engine = typename Spec::Engine;
+  using Engine = Task;
   static constexpr std::size_t kObs = Engine::kObservationSize;
 
   struct State {
@@ -107,7 +56,7 @@ class VecEnvClass {
 
  public:
   // A new class for `module`, which keeps it in its state.
-  static PyObject* type(PyObject* module) { return create(module); }
+  static PyObject* type(PyObject* module) { return guard([&] { return create(module); }); }
 
  private:
   static State& state(PyObject* self) { return *reinterpret_cast<Object*>(self)->state; }
@@ -117,7 +66,7 @@ class VecEnvClass {
     return guard([&]() -> PyObject* {
       static const char* names[] = {"num_envs", "workers", nullptr};
       // "O|O:ClassName", so that signature errors name the class.
-      static const std::string format = std::string("O|O:") + (std::strrchr(Spec::kName, '.') + 1);
+      static const std::string format = "O|O:" + texts().class_name;
       PyObject* num_envs_arg = nullptr;
       PyObject* workers_arg = Py_None;
       if (!PyArg_ParseTupleAndKeywords(args, kwargs, format.c_str(), const_cast<char**>(names),
@@ -131,8 +80,8 @@ class VecEnvClass {
         PyErr_SetString(PyExc_ValueError, "num_envs must be greater than 0");
         return nullptr;
       }
-      auto st = std::unique_ptr<State>(new State{Spec::make(num_envs, workers), {}});
-      if constexpr (Spec::kActions == ActionKind::kDiscreteInt32) st->actions_buffer.resize(num_envs);
+      auto st = std::unique_ptr<State>(new State{Engine::with_workers(num_envs, workers), {}});
+      if constexpr (kDiscrete<Task>) st->actions_buffer.resize(num_envs);
       PyObject* self = type->tp_alloc(type, 0);
       if (!self) return nullptr;
       reinterpret_cast<Object*>(self)->state = st.release();
@@ -173,11 +122,10 @@ class VecEnvClass {
     return step_with<false>("step", self, args, nargs, kwnames);
   }
 
-  // `step` with the per-lane formulas on every lane, whatever `workers` says: the
-  // chunked path, which with one chunk runs on the calling thread. It gives every lane
-  // the dynamics a tail lane or a chunk lane has (the blocks approximate some
-  // functions), for callers that need those; private, so that the public surface stays
-  // as it is.
+  // `step` with the exact formulas on every lane, whatever `workers` says: the chunked
+  // path, which with one chunk runs on the calling thread. It gives every lane the
+  // dynamics a tail lane or a chunk lane has (the blocks of some tasks approximate),
+  // for callers that need those; private, so that the public surface stays as it is.
   static PyObject* step_per_lane(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                                  PyObject* kwnames) {
     return step_with<true>("_step_per_lane", self, args, nargs, kwnames);
@@ -197,7 +145,7 @@ class VecEnvClass {
       State& st = state(self);
       Engine& e = st.engine;
       std::span<const float> actions;
-      if constexpr (Spec::kActions == ActionKind::kDiscreteInt32) {
+      if constexpr (kDiscrete<Task>) {
         const void* data = checked_actions(actions_arg, NPY_INT32, "int32", e.num_envs);
         if (!data) return nullptr;
         int32_to_f32(static_cast<const char*>(data), st.actions_buffer.data(), e.num_envs);
@@ -210,7 +158,7 @@ class VecEnvClass {
       if constexpr (kPerLane) {
         e.step_auto_reset_parallel(actions);
       } else {
-        Spec::step(e, actions);
+        e.step_auto_reset(actions);
       }
 
       PyRef obs = PyRef::steal(observations(e));
@@ -273,19 +221,31 @@ class VecEnvClass {
   static PyObject* get_num_envs(PyObject* self, void*) { return PyLong_FromSize_t(engine(self).num_envs); }
   static PyObject* get_observation_size(PyObject*, void*) { return PyLong_FromSize_t(kObs); }
   static PyObject* get_observation_space(PyObject*, void*) {
-    return box_space(Spec::kObservationLow.data(), Spec::kObservationHigh.data(), kObs);
+    return box_space(Task::kObservationLow.data(), Task::kObservationHigh.data(), kObs);
   }
-  static PyObject* get_action_space(PyObject*, void*) { return Spec::action_space(); }
+  static PyObject* get_action_space(PyObject*, void*) {
+    if constexpr (kDiscrete<Task>) {
+      return discrete_space(Task::kActions.count, "int32");
+    } else {
+      return box_space(&Task::kActions.low, &Task::kActions.high, 1);
+    }
+  }
+
+  static const EnvTexts& texts() {
+    static const EnvTexts t = env_texts(Task::kNames, kObs, Task::kActions);
+    return t;
+  }
 
   static PyObject* create(PyObject* module) {
+    const EnvTexts& t = texts();
     static PyMethodDef methods[] = {
         {"reset", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(reset)),
-         METH_FASTCALL | METH_KEYWORDS, Spec::kResetDoc},
+         METH_FASTCALL | METH_KEYWORDS, t.reset.c_str()},
         {"step", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(step)),
-         METH_FASTCALL | METH_KEYWORDS, Spec::kStepDoc},
+         METH_FASTCALL | METH_KEYWORDS, t.step.c_str()},
         {"_step_per_lane", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(step_per_lane)),
          METH_FASTCALL | METH_KEYWORDS, nullptr},
-        {"final_observations", final_observations, METH_NOARGS, Spec::kFinalObservationsDoc},
+        {"final_observations", final_observations, METH_NOARGS, t.final_observations.c_str()},
         {"get_logs", get_logs, METH_NOARGS, kGetLogsDoc},
         {"clear_logs", clear_logs, METH_NOARGS, kClearLogsDoc},
         {nullptr, nullptr, 0, nullptr},
@@ -293,23 +253,32 @@ class VecEnvClass {
     static PyGetSetDef getset[] = {
         {"num_envs", get_num_envs, nullptr, kNumEnvsDoc, nullptr},
         {"observation_size", get_observation_size, nullptr, kObservationSizeDoc, nullptr},
-        {"observation_space", get_observation_space, nullptr, Spec::kObservationSpaceDoc, nullptr},
+        {"observation_space", get_observation_space, nullptr, t.observation_space.c_str(), nullptr},
         {"single_observation_space", get_observation_space, nullptr, kSingleObservationSpaceDoc,
          nullptr},
-        {"action_space", get_action_space, nullptr, Spec::kActionSpaceDoc, nullptr},
+        {"action_space", get_action_space, nullptr, t.action_space.c_str(), nullptr},
         {"single_action_space", get_action_space, nullptr, kSingleActionSpaceDoc, nullptr},
         {nullptr, nullptr, nullptr, nullptr, nullptr},
     };
     static PyType_Slot slots[] = {
         {Py_tp_new, reinterpret_cast<void*>(tp_new)},
         {Py_tp_dealloc, reinterpret_cast<void*>(tp_dealloc)},
-        {Py_tp_doc, const_cast<char*>(Spec::kDoc)},
+        {Py_tp_doc, const_cast<char*>(t.class_doc.c_str())},
         {Py_tp_methods, methods},
         {Py_tp_getset, getset},
         {0, nullptr},
     };
-    static PyType_Spec spec = {Spec::kName, sizeof(Object), 0, Py_TPFLAGS_DEFAULT, slots};
-    return PyType_FromModuleAndSpec(module, &spec, nullptr);
+    static PyType_Spec spec = {t.qualified_name.c_str(), sizeof(Object), 0, Py_TPFLAGS_DEFAULT,
+                               slots};
+    PyRef type = PyRef::steal(PyType_FromModuleAndSpec(module, &spec, nullptr));
+    // What the Gymnasium adapter reads: the id the task follows, and whether it must
+    // step with the exact formulas.
+    PyRef gymnasium = PyRef::steal(Py_BuildValue("{s:s,s:O}", "id", Task::kNames.gymnasium_id,
+                                                 "exact", Task::kNames.gymnasium_exact ? Py_True : Py_False));
+    if (!type || !gymnasium || PyObject_SetAttrString(type.get(), "_gymnasium", gymnasium.get()) < 0) {
+      return nullptr;
+    }
+    return type.release();
   }
 };
 

@@ -1,13 +1,9 @@
-#include "envs/gymnasium/cartpole.hpp"
+#include "envs/tasks/cartpole.hpp"
 
-#include "lanemath/libm_lanes.hpp"
-#include "envs/core/lanes.hpp"
 #include "envs/core/vec_engine_impl.hpp"
+#include "lanemath/libm_lanes.hpp"
 
-#include <cmath>
-#include <cstring>
-
-namespace vorlisk::envs::gymnasium {
+namespace vorlisk::envs::tasks {
 namespace {
 
 constexpr float kTau = 0.02f;
@@ -26,8 +22,8 @@ struct State {
   F x, v, theta, omega;
 };
 
-// The Euler step shared by both formula sets (F is float or a vector of lanes); they differ only
-// in the force and in where sin and cos come from. Every operation is rounded in
+// The Euler step of both formula sets (F is float or a vector of lanes); they differ
+// only in the force and in where sin and cos come from. Every operation is rounded in
 // the order written.
 template <class F>
 VORLISK_INLINE State<F> euler_step(const State<F>& s, F force, F sin_t, F cos_t) {
@@ -65,11 +61,6 @@ CartPole::CartPole(std::size_t num_envs, std::uint32_t max_steps, std::size_t wo
       pole_vel(num_envs, 0.0f),
       reset_bound(reset_bound) {}
 
-void CartPole::reset_single(std::size_t i, std::uint64_t lane_seed) {
-  lane_seeds[i] = lane_seed;
-  reset_lane(i, lane_seed);
-}
-
 VORLISK_INLINE void CartPole::draw_lane(std::size_t i, Xoshiro256StarStar& rng) {
   const float width = reset_bound + reset_bound;
   cart_pos[i] = width * rng.unit() - reset_bound;
@@ -78,67 +69,52 @@ VORLISK_INLINE void CartPole::draw_lane(std::size_t i, Xoshiro256StarStar& rng) 
   pole_vel[i] = width * rng.unit() - reset_bound;
 }
 
-LaneOutcome CartPole::step_lane(std::size_t i, float action) {
-  const float force = std::trunc(action) == 1.0f ? kForce : -kForce;
-  const float theta = pole_angle[i];
-  const State<float> next = euler_step<float>({cart_pos[i], cart_vel[i], theta, pole_vel[i]},
-                                              force, std::sin(theta), std::cos(theta));
-  cart_pos[i] = next.x;
-  cart_vel[i] = next.v;
-  pole_angle[i] = next.theta;
-  pole_vel[i] = next.omega;
-  const bool terminal = is_terminal(next);
-  return {terminal, terminal ? 0.0f : 1.0f};
+// One Euler step of lane j (T float) or of the lanes of a vector from lane j, given
+// the force and the pole angle's sine and cosine; returns where they terminated.
+template <class T>
+VORLISK_INLINE auto CartPole::advance(std::size_t j, T force, T sin_t, T cos_t) {
+  const State<T> next = euler_step<T>(
+      {load<T>(&cart_pos[j]), load<T>(&cart_vel[j]), load<T>(&pole_angle[j]), load<T>(&pole_vel[j])},
+      force, sin_t, cos_t);
+  store(&cart_pos[j], next.x);
+  store(&cart_vel[j], next.v);
+  store(&pole_angle[j], next.theta);
+  store(&pole_vel[j], next.omega);
+  return is_terminal(next);
 }
 
-// The per-lane formulas with the library's sin and cos of the pole angle, lanes in
-// vectors: trunc(action) == 1 exactly where 1 <= action < 2.
+// The library's sin and cos of the pole angle, and a force of 10 exactly where the
+// action truncates to 1 (1 <= action < 2), -10 for anything else.
 template <class F>
-VORLISK_INLINE void CartPole::step_lane_batch(std::size_t i, std::size_t count,
-                                              const float* actions, LaneMark* terminal,
-                                              float* reward) {
+VORLISK_INLINE void CartPole::step_exact(std::size_t i, std::size_t count, const float* actions,
+                                         LaneMark* terminal, float* reward) {
   float sin_t[kLaneBatch];
   float cos_t[kLaneBatch];
   sincosf_lanes(&pole_angle[i], sin_t, cos_t, count);
   for_lane_vectors<F>(count, [&]<class T>(std::size_t k) {
     const T action = load<T>(actions + k);
     const T force = ((action >= 1.0f) & (action < 2.0f)) ? splat<T>(kForce) : splat<T>(-kForce);
-    const std::size_t j = i + k;
-    const State<T> next = euler_step<T>(
-        {load<T>(&cart_pos[j]), load<T>(&cart_vel[j]), load<T>(&pole_angle[j]), load<T>(&pole_vel[j])},
-        force, load<T>(sin_t + k), load<T>(cos_t + k));
-    store(&cart_pos[j], next.x);
-    store(&cart_vel[j], next.v);
-    store(&pole_angle[j], next.theta);
-    store(&pole_vel[j], next.omega);
-    const auto ended = is_terminal(next);
+    const auto ended = advance<T>(i + k, force, load<T>(sin_t + k), load<T>(cos_t + k));
     store_outcome(k, ended, ended ? splat<T>(0.0f) : splat<T>(1.0f), terminal, reward);
   });
 }
 
+// Truncated Taylor series instead of library calls keep the blocks in vector
+// registers, and the force is 20 a - 10.
 template <class F>
-VORLISK_INLINE void CartPole::step_lanes(std::size_t i, const float* actions, MaskOf<F>& terminal,
+VORLISK_INLINE void CartPole::step_block(std::size_t i, const float* actions, MaskOf<F>& terminal,
                                          F& reward) {
   const F theta = load<F>(&pole_angle[i]);
-  // Truncated Taylor series instead of library calls keep the block in vector
-  // registers.
   const F t2 = theta * theta;
   const F cos_t = (1.0f - t2 * 0.5f) + (t2 * t2) * 0.041666668f;
   const F sin_t = (theta + (theta * t2) * -0.16666667f) + (t2 * (theta * t2)) * 0.008333334f;
   const F force = load<F>(actions) * 20.0f + (-10.0f);
-  const State<F> next = euler_step<F>(
-      {load<F>(&cart_pos[i]), load<F>(&cart_vel[i]), theta, load<F>(&pole_vel[i])}, force, sin_t,
-      cos_t);
-  store(&cart_pos[i], next.x);
-  store(&cart_vel[i], next.v);
-  store(&pole_angle[i], next.theta);
-  store(&pole_vel[i], next.omega);
-  terminal = is_terminal(next);
+  terminal = advance<F>(i, force, sin_t, cos_t);
   reward = select<F>(terminal, splat<F>(0.0f), splat<F>(1.0f));
 }
 
-}  // namespace vorlisk::envs::gymnasium
+}  // namespace vorlisk::envs::tasks
 
 namespace vorlisk::envs {
-template class VecEngine<gymnasium::CartPole>;
+template class VecEngine<tasks::CartPole>;
 }

@@ -37,20 +37,7 @@ _StepResult = tuple[
     npt.NDArray[np.uint8],
 ]
 
-@final
-class PyCartPoleVecEnv(_VecEnv):
-    """High-performance vectorized CartPole environment."""
-    def step(self, actions: npt.NDArray[np.int32]) -> _StepResult: ...
-
-@final
-class PyMountainCarVecEnv(_VecEnv):
-    """High-performance vectorized MountainCar environment."""
-    def step(self, actions: npt.NDArray[np.int32]) -> _StepResult: ...
-
-@final
-class PyPendulumVecEnv(_VecEnv):
-    """High-performance vectorized Pendulum environment."""
-    def step(self, actions: npt.NDArray[np.float32]) -> _StepResult: ...
+# @ENV_CLASSES@: each task's class, written in by the build
 
 @final
 class TUILogger:

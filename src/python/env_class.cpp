@@ -1,4 +1,6 @@
-#include "python/vec_env_class.hpp"
+#include "python/env_class.hpp"
+
+#include "python/types.hpp"
 
 #include <cstdint>
 #include <cstring>
@@ -62,6 +64,15 @@ void int32_to_f32(const char* data, float* out, std::size_t n) {
     std::memcpy(&v, data + i * sizeof v, sizeof v);
     out[i] = static_cast<float>(v);
   }
+}
+
+bool create_env_types(PyObject* module, std::array<PyObject*, envs::tasks::Registry::kCount>& out) {
+  bool ok = true;
+  envs::tasks::Registry::each([&]<class Task>(std::size_t i) {
+    out[i] = ok ? VecEnvClass<Task>::type(module) : nullptr;
+    ok = out[i] != nullptr;
+  });
+  return ok;
 }
 
 PyObject* new_array(int dtype, std::size_t rows, std::size_t cols) {

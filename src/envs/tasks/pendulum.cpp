@@ -1,15 +1,15 @@
-#include "envs/gymnasium/pendulum.hpp"
+#include "envs/tasks/pendulum.hpp"
 
 #include <cmath>
 
 #include "envs/core/lane_math.hpp"
-#include "lanemath/libm_lanes.hpp"
 #include "envs/core/vec_engine_impl.hpp"
+#include "lanemath/libm_lanes.hpp"
 
-namespace vorlisk::envs::gymnasium {
+namespace vorlisk::envs::tasks {
 namespace {
 
-constexpr float kMaxTorque = 2.0f;
+constexpr float kMaxTorque = Pendulum::kActions.high;
 constexpr float kMaxSpeed = 8.0f;
 constexpr float kDt = 0.05f;
 constexpr float kGravityCoeff = 15.0f;  // 3 g / (2 l) with g = 10, l = 1
@@ -44,14 +44,8 @@ VORLISK_INLINE T swing(T theta_dot, T torque, T sin_theta) {
               kMaxSpeed);
 }
 
-// Angle into [-pi, pi): the library remainder on single lanes ...
-inline float wrap_fmod(float theta) {
-  float y = std::fmod(theta + kPi, kTwoPi);
-  y = std::fmod(y + kTwoPi, kTwoPi);
-  return y + (-kPi);
-}
-
-// ... and a floor-based remainder in the blocks, which vectorises.
+// Angle into [-pi, pi) in the blocks: a floor-based remainder, which vectorises (the
+// exact formulas take the library's fmod twice).
 template <class T>
 VORLISK_INLINE T wrap_floor(T theta) {
   T y = theta + kPi;
@@ -59,7 +53,7 @@ VORLISK_INLINE T wrap_floor(T theta) {
   return (y - floor_f32(y / kTwoPi) * kTwoPi) + (-kPi);
 }
 
-// The per-lane step costs the state it started from; the block costs the state it
+// The exact step costs the state it started from; the block costs the state it
 // arrived at, in another order of operations.
 template <class T>
 VORLISK_INLINE T lane_cost(T u, T theta, T theta_dot) {
@@ -82,9 +76,6 @@ Pendulum::Pendulum(std::size_t num_envs, std::uint32_t max_steps, std::size_t wo
       reset_theta_bound(reset_theta_bound),
       reset_theta_dot_bound(reset_theta_dot_bound) {}
 
-float Pendulum::wrap_angle(float theta) { return wrap_fmod(theta); }
-float Pendulum::wrap_angle_block(float theta) { return wrap_floor(theta); }
-
 VORLISK_INLINE void Pendulum::draw_lane(std::size_t i, Xoshiro256StarStar& rng) {
   const float b = reset_theta_bound;
   const float c = reset_theta_dot_bound;
@@ -94,27 +85,12 @@ VORLISK_INLINE void Pendulum::draw_lane(std::size_t i, Xoshiro256StarStar& rng) 
   sin_theta[i] = std::sin(theta[i]);
 }
 
-LaneOutcome Pendulum::step_lane(std::size_t i, float action) {
-  const float u = clip(action, -kMaxTorque, kMaxTorque);
-  const float th = theta[i];
-  const float thdot = theta_dot[i];
-  const float new_thdot = swing(thdot, u, std::sin(th));
-  const float new_th = wrap_fmod(th + new_thdot * kDt);
-  // The angle it started from is already normalised.
-  const float cost = lane_cost(u, th, thdot);
-  theta[i] = new_th;
-  theta_dot[i] = new_thdot;
-  cos_theta[i] = std::cos(new_th);
-  sin_theta[i] = std::sin(new_th);
-  return {false, -cost};
-}
-
-// The per-lane formulas for a batch of lanes: the library's sin, fmod and cos
-// lane-wise in vector code, the arithmetic between them in vectors of lanes.
+// The library's sin, fmod and cos lane-wise in vector code, the arithmetic between
+// them in vectors of lanes. The cost is that of the state before the step, whose angle
+// is already normalised.
 template <class F>
-VORLISK_INLINE void Pendulum::step_lane_batch(std::size_t i, std::size_t count,
-                                              const float* actions, LaneMark* terminal,
-                                              float* reward) {
+VORLISK_INLINE void Pendulum::step_exact(std::size_t i, std::size_t count, const float* actions,
+                                         LaneMark* terminal, float* reward) {
   float sin_th[kLaneBatch];
   float wrapped[kLaneBatch];
   sinf_lanes(&theta[i], sin_th, count);
@@ -128,7 +104,7 @@ VORLISK_INLINE void Pendulum::step_lane_batch(std::size_t i, std::size_t count,
     store(&theta_dot[j], new_thdot);
     store_outcome(k, T{} != T{} /* never terminal */, -lane_cost(u, th, thdot), terminal, reward);
   });
-  // wrap_fmod, step by step.
+  // The angle into [-pi, pi): y = fmod(theta + pi, 2 pi); y = fmod(y + 2 pi, 2 pi) - pi.
   fmodf_lanes(wrapped, kTwoPi, wrapped, count);
   for_lane_vectors<F>(count, [&]<class T>(std::size_t k) {
     store(wrapped + k, load<T>(wrapped + k) + kTwoPi);
@@ -140,8 +116,10 @@ VORLISK_INLINE void Pendulum::step_lane_batch(std::size_t i, std::size_t count,
   sincosf_lanes(&theta[i], &sin_theta[i], &cos_theta[i], count);
 }
 
+// Polynomials and a floor-based remainder instead of library calls keep the blocks in
+// vector registers; good near upright, poor towards +-pi.
 template <class F>
-VORLISK_INLINE void Pendulum::step_lanes(std::size_t i, const float* actions, MaskOf<F>& terminal,
+VORLISK_INLINE void Pendulum::step_block(std::size_t i, const float* actions, MaskOf<F>& terminal,
                                          F& reward) {
   const F th = load<F>(&theta[i]);
   const F u = clip(load<F>(actions), -kMaxTorque, kMaxTorque);
@@ -155,8 +133,8 @@ VORLISK_INLINE void Pendulum::step_lanes(std::size_t i, const float* actions, Ma
   reward = -block_cost(u, new_thdot, new_th);
 }
 
-}  // namespace vorlisk::envs::gymnasium
+}  // namespace vorlisk::envs::tasks
 
 namespace vorlisk::envs {
-template class VecEngine<gymnasium::Pendulum>;
+template class VecEngine<tasks::Pendulum>;
 }

@@ -1,0 +1,217 @@
+// What every task gets from the engine machinery, run over each task of the registry:
+// the same bits at any vector width, lane seeding, truncation and the log, final
+// observations and the internal length checks.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "envs/tasks/registry.hpp"
+
+namespace vorlisk::envs::tasks {
+namespace {
+
+template <class List>
+struct GTestTypes;
+template <class... Tasks>
+struct GTestTypes<TaskList<Tasks...>> {
+  using type = ::testing::Types<Tasks...>;
+};
+
+template <class Engine>
+class Engines : public ::testing::Test {
+ protected:
+  static std::vector<float> observations(const Engine& env) {
+    std::vector<float> out(env.num_envs * Engine::kObservationSize);
+    env.write_observations(out);
+    return out;
+  }
+  static std::vector<float> row(const std::vector<float>& obs, std::size_t i) {
+    const auto k = static_cast<std::ptrdiff_t>(Engine::kObservationSize);
+    return {obs.begin() + static_cast<std::ptrdiff_t>(i) * k,
+            obs.begin() + static_cast<std::ptrdiff_t>(i + 1) * k};
+  }
+  // The observation lane 0 starts from when reset with `seed`.
+  static std::vector<float> start_from(std::uint64_t seed) {
+    auto one = Engine::with_workers(1, 1);
+    one.reset(seed);
+    return observations(one);
+  }
+  static constexpr bool kFreshSeeds = Engine::kCompat.seed_rule == SeedRule::kAdvanceByNumEnvs;
+};
+TYPED_TEST_SUITE(Engines, typename GTestTypes<Registry>::type);
+
+// Vectors of four or eight lanes (eight where the processor has AVX2) and the lanes
+// left over one at a time must give the same bits, wild actions included: with 27
+// lanes and 1 or 3 workers, lanes move between vectors and single lanes with the width.
+TYPED_TEST(Engines, VectorWidthsGiveTheSameBits) {
+  const float menu[] = {0.0f, 1.0f, 2.0f, -1.5f, 3.0f, 7.0f, -std::numeric_limits<float>::infinity()};
+  for (const std::size_t workers : {1u, 3u}) {
+    auto run = [&](bool narrow) {
+      force_narrow_blocks(narrow);
+      auto env = TypeParam::with_workers(27, workers);
+      env.reset(77);
+      std::vector<float> actions(27);
+      std::vector<float> trace;
+      for (int step = 0; step < 450; ++step) {
+        for (std::size_t i = 0; i < actions.size(); ++i) actions[i] = menu[(i * 5 + step * 3) % 7];
+        env.step_auto_reset(actions);
+        const auto obs = this->observations(env);
+        trace.insert(trace.end(), obs.begin(), obs.end());
+        trace.insert(trace.end(), env.rewards.begin(), env.rewards.end());
+        for (std::size_t i = 0; i < env.num_envs; ++i) trace.push_back(env.terminals[i] + 2 * env.truncations[i]);
+      }
+      trace.push_back(env.log.total_reward);
+      trace.push_back(static_cast<float>(env.log.episode_count));
+      force_narrow_blocks(false);
+      return trace;
+    };
+    const auto narrow = run(true);
+    const auto wide = run(false);
+    ASSERT_EQ(narrow.size(), wide.size());
+    EXPECT_EQ(std::memcmp(narrow.data(), wide.data(), narrow.size() * sizeof(float)), 0) << workers;
+  }
+}
+
+TYPED_TEST(Engines, ConstructionRules) {
+  EXPECT_THROW(TypeParam::with_workers(0, 1), InternalFailure);
+  EXPECT_EQ(TypeParam::with_workers(4, 0).workers, 1u);
+  const auto env = TypeParam::with_workers(3, 2);
+  EXPECT_EQ(env.max_steps, 200u);
+  EXPECT_EQ(env.lane_seeds, (std::vector<std::uint64_t>{0, 1, 2}));
+  EXPECT_EQ(this->observations(env), std::vector<float>(3 * TypeParam::kObservationSize, 0.0f));
+}
+
+// Lane i starts from seed + i; a restarted lane draws from the seed its task's rule
+// gives, whichever path stepped it; seeds wrap around at the top of the range.
+TYPED_TEST(Engines, EachStartDrawsFromTheSeedItsRuleGives) {
+  for (const std::size_t workers : {1u, 3u}) {
+    auto env = TypeParam::with_workers(11, workers);
+    env.rewards.assign(11, 5.0f);
+    env.log.episode_count = 7;
+    env.reset(500);
+    EXPECT_EQ(env.seed, 500u);
+    EXPECT_EQ(env.rewards[0], TypeParam::kCompat.reset_clears_rewards ? 0.0f : 5.0f);
+    EXPECT_EQ(env.log.episode_count, 7u);
+    EXPECT_EQ(this->row(this->observations(env), 4), this->start_from(504));
+
+    env.episode_steps.assign(11, 199);  // every lane ends its episode this step
+    env.step_auto_reset(std::vector<float>(11, 0.0f));
+    ASSERT_EQ(env.truncations, std::vector<std::uint8_t>(11, 1));
+    const auto obs = this->observations(env);
+    for (std::size_t i = 0; i < 11; ++i) {
+      const std::uint64_t next = this->kFreshSeeds ? 500 + i + 11 : 500 + i + 1;
+      EXPECT_EQ(this->row(obs, i), this->start_from(next)) << "lane " << i;
+    }
+    env.reset(1);
+    EXPECT_EQ(env.truncations, std::vector<std::uint8_t>(11, 0));
+  }
+  auto top = TypeParam::with_workers(4, 1);
+  top.reset(std::numeric_limits<std::uint64_t>::max() - 1);
+  EXPECT_EQ(this->row(this->observations(top), 2), this->start_from(0));
+  // Without a reset, lane i's first restart follows from the seed i it was created with.
+  auto fresh = TypeParam::with_workers(9, 1);
+  fresh.episode_steps.assign(9, 199);
+  fresh.step_auto_reset(std::vector<float>(9, 0.0f));
+  EXPECT_EQ(this->row(this->observations(fresh), 3), this->start_from(this->kFreshSeeds ? 3 + 9 : 3));
+}
+
+// The step that reaches the limit truncates on every path; the episode is logged
+// once, with its whole length, and the lane starts afresh.
+TYPED_TEST(Engines, TheLimitTruncatesAndLogsEachEpisodeOnce) {
+  for (const auto& [n, workers] : {std::pair<std::size_t, std::size_t>{1, 1}, {8, 1}, {13, 1}, {13, 2}}) {
+    auto env = TypeParam::with_workers(n, workers);
+    env.reset(3);
+    env.episode_steps.assign(n, 198);
+    const std::vector<float> actions(n, 1.0f);
+    env.step_auto_reset(actions);
+    EXPECT_EQ(env.truncations, std::vector<std::uint8_t>(n, 0));
+    env.step_auto_reset(actions);
+    EXPECT_EQ(env.truncations, std::vector<std::uint8_t>(n, 1)) << n << " lanes, " << workers;
+    EXPECT_EQ(env.episode_steps, std::vector<std::uint32_t>(n, 0));
+    EXPECT_EQ(env.log.episode_count, n);
+    EXPECT_EQ(env.log.total_steps, 200u * n);
+  }
+}
+
+TYPED_TEST(Engines, SurplusWorkersLeaveEmptyChunks) {
+  auto env = TypeParam::with_workers(5, 16);
+  env.step_auto_reset(std::vector<float>(5, 1.0f));
+  EXPECT_EQ(env.episode_steps, std::vector<std::uint32_t>(5, 1));
+}
+
+// A slice of the wrong length is a broken invariant: it is reported with both
+// lengths and leaves the engine untouched.
+TYPED_TEST(Engines, WrongLengthsFailBeforeAnythingChanges) {
+  for (const std::size_t workers : {1u, 2u}) {
+    auto env = TypeParam::with_workers(10, workers);
+    env.reset(3);
+    const auto before = this->observations(env);
+    const std::vector<float> short_actions(9, 1.0f);
+    std::vector<float> floats(9);
+    std::vector<std::uint8_t> bytes(11);
+    struct Call {
+      const char* name;
+      std::size_t got, expected;
+      std::function<void()> run;
+    };
+    const Call calls[] = {
+        {"step_auto_reset", 9, 10, [&] { env.step_auto_reset(short_actions); }},
+        {"step_parallel", 9, 10, [&] { env.step_parallel(short_actions); }},
+        {"write_observations", 9, 10 * TypeParam::kObservationSize,
+         [&] { env.write_observations(floats); }},
+        {"write_rewards", 9, 10, [&] { env.write_rewards(floats); }},
+        {"write_terminals", 11, 10, [&] { env.write_terminals(bytes); }},
+        {"write_truncations", 11, 10, [&] { env.write_truncations(bytes); }},
+    };
+    for (const Call& call : calls) {
+      try {
+        call.run();
+        ADD_FAILURE() << call.name << " accepted a wrong length";
+      } catch (const InternalFailure& failure) {
+        const std::string text = failure.what();
+        EXPECT_NE(text.find(std::to_string(call.got)), std::string::npos) << call.name << ": " << text;
+        EXPECT_NE(text.find(std::to_string(call.expected)), std::string::npos) << call.name << ": " << text;
+      }
+    }
+    EXPECT_EQ(this->observations(env), before);
+    EXPECT_EQ(env.episode_steps, std::vector<std::uint32_t>(10, 0));
+  }
+}
+
+// The rows kept for finished lanes are the states a step without the restart reaches;
+// the other lanes are not reported.
+TYPED_TEST(Engines, FinalObservationsAreTheStatesFinishedLanesReached) {
+  constexpr std::size_t k = TypeParam::kObservationSize;
+  for (const std::size_t workers : {1u, 3u}) {
+    auto env = TypeParam::with_workers(19, workers);  // blocks and a tail on one thread
+    env.reset(8);
+    const std::vector<std::size_t> ending = {2, 9, 18};
+    for (const std::size_t i : ending) env.episode_steps[i] = 199;
+    const std::vector<float> actions(19, 2.0f);
+    auto unrestarted = env;
+    workers < 2 ? unrestarted.step_simd(actions) : unrestarted.step_parallel(actions);
+    env.step_auto_reset(actions);
+    const auto reached = this->observations(unrestarted);
+    ASSERT_EQ(env.final_count(), ending.size());
+    std::vector<std::int64_t> lanes(ending.size());
+    std::vector<float> finals(ending.size() * k);
+    env.write_final_observations(lanes, finals);
+    for (std::size_t n = 0; n < ending.size(); ++n) {
+      EXPECT_EQ(lanes[n], static_cast<std::int64_t>(ending[n]));
+      EXPECT_EQ(std::vector<float>(finals.begin() + n * k, finals.begin() + (n + 1) * k),
+                this->row(reached, ending[n]));
+    }
+    std::vector<float> wrong(k);
+    EXPECT_THROW(env.write_final_observations(lanes, wrong), InternalFailure);
+    env.reset(8);
+    EXPECT_EQ(env.final_count(), 0u);
+  }
+}
+
+}  // namespace
+}  // namespace vorlisk::envs::tasks
