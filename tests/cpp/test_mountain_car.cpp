@@ -95,27 +95,6 @@ TEST_P(MountainCarPaths, ExactlyTheGoalPositionIsTerminal) {
   }
 }
 
-TEST_P(MountainCarPaths, GoalOnTheLastStepSetsBothFlagsAndLogsOnce) {
-  const Path& path = GetParam();
-  auto env = MountainCar::with_workers(path.num_envs, path.workers);
-  env.reset(7);
-  env.position.assign(path.num_envs, 0.49f);
-  env.velocity.assign(path.num_envs, 0.05f);
-  env.episode_steps.assign(path.num_envs, 199);
-  env.episode_returns.assign(path.num_envs, -199.0f);
-  env.step_auto_reset(std::vector<float>(path.num_envs, 2.0f));
-
-  const auto n = static_cast<std::uint32_t>(path.num_envs);
-  for (std::size_t i = 0; i < path.num_envs; ++i) {
-    EXPECT_EQ(env.terminals[i], 1);
-    EXPECT_EQ(env.truncations[i], 1);
-    EXPECT_EQ(env.rewards[i], -1.0f);
-  }
-  EXPECT_EQ(env.log.episode_count, n);
-  EXPECT_EQ(env.log.total_steps, 200u * n);
-  EXPECT_EQ(env.log.total_reward, -200.0f * static_cast<float>(n));
-}
-
 TEST_P(MountainCarPaths, NaNActionPoisonsTheLaneUntilTruncation) {
   const Path& path = GetParam();
   auto env = MountainCar::with_workers(path.num_envs, path.workers);
@@ -139,19 +118,6 @@ TEST_P(MountainCarPaths, NaNActionPoisonsTheLaneUntilTruncation) {
 
 INSTANTIATE_TEST_SUITE_P(Paths, MountainCarPaths, ::testing::ValuesIn(kPaths),
                          [](const auto& info) { return std::string(info.param.name); });
-
-TEST(MountainCar, StartPositionsLieInTheStartBandAtRest) {
-  auto env = MountainCar::with_workers(1000, 1);
-  env.reset(123);
-  for (std::size_t i = 0; i < env.num_envs; ++i) {
-    EXPECT_GE(env.position[i], -0.6f);
-    EXPECT_LT(env.position[i], -0.4f);
-    EXPECT_EQ(env.velocity[i], 0.0f);
-  }
-  // A unit draw of u gives u * 0.20000002 - 0.6, the draw taken from seed + i.
-  Xoshiro256StarStar rng(123 + 5);
-  EXPECT_EQ(env.position[5], rng.unit() * 0.20000002f + -0.6f);
-}
 
 }  // namespace
 }  // namespace vorlisk::envs::tasks

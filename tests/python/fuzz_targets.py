@@ -14,13 +14,13 @@ import sys
 import time
 
 import numpy as np
+from conftest import ENV_CLASSES, valid_actions
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 import vorlisk
 
 ALLOWED = (TypeError, ValueError, OverflowError, MemoryError)
-ENV_CLASSES = [vorlisk.PyCartPoleVecEnv, vorlisk.PyMountainCarVecEnv, vorlisk.PyPendulumVecEnv]
 CASES = 0
 
 
@@ -95,12 +95,6 @@ def arrays(draw, n):
     if layout == "list":
         return a.tolist()
     return a
-
-
-def valid_actions(cls, n, rng):
-    if cls is vorlisk.PyPendulumVecEnv:
-        return rng.uniform(-2.0, 2.0, n).astype(np.float32)
-    return rng.integers(0, 3 if cls is vorlisk.PyMountainCarVecEnv else 2, n).astype(np.int32)
 
 
 def call(f, *args, **kwargs):

@@ -10,9 +10,9 @@ vorlisk_gymnasium = pytest.importorskip("vorlisk_gymnasium")
 from gymnasium.utils import env_checker, passive_env_checker  # noqa: E402
 from gymnasium.vector import AutoresetMode  # noqa: E402
 
-import vorlisk  # noqa: E402
+from conftest import ENV_CLASSES  # noqa: E402
 
-IDS = ["CartPole-v1", "MountainCar-v0", "Pendulum-v1"]
+IDS = [cls._gymnasium["id"] for cls in ENV_CLASSES]
 
 
 def run_random(envs, steps, seed=0):
@@ -83,50 +83,57 @@ def test_results_have_gymnasiums_types_and_stay_in_the_spaces(env_id, workers):
     assert (type(mine), mine.shape, mine.dtype) == (type(theirs), theirs.shape, theirs.dtype)
 
 
-@pytest.mark.parametrize("env_id,actions", [
-    ("CartPole-v1", np.array([0, 2], np.int64)),
-    ("CartPole-v1", np.array([0, -1], np.int32)),
-    ("CartPole-v1", np.array([0.0, 1.0])),
-    ("CartPole-v1", np.array([0, 1, 1], np.int32)),
-    ("MountainCar-v0", np.array([3, 0], np.int32)),
-    ("Pendulum-v1", np.array([[0.5], [2.5]], np.float32)),
-    ("Pendulum-v1", np.array([[np.nan], [0.0]], np.float32)),
-    ("Pendulum-v1", np.zeros((2, 2), np.float32)),
-])
-def test_actions_outside_the_action_space_are_rejected(env_id, actions):
+def outside_the_space(envs):
+    """Action arrays a Gymnasium action space refuses."""
+    space = envs.single_action_space
+    if isinstance(space, gym.spaces.Discrete):
+        yield np.array([0, space.n], np.int64)
+        yield np.array([0, -1], np.int32)
+        yield np.array([0.0, 1.0])
+        yield np.array([0, 1, 1], np.int32)
+    else:
+        yield np.array([[0.0], [space.high[0] * 1.25]], np.float32)
+        yield np.array([[np.nan], [0.0]], np.float32)
+        yield np.zeros((2, 2), np.float32)
+
+
+@pytest.mark.parametrize("env_id", IDS)
+def test_actions_outside_the_action_space_are_rejected(env_id):
     envs = vorlisk_gymnasium.make_vec(env_id, num_envs=2)
     obs, _ = envs.reset(seed=0)
-    with pytest.raises(ValueError):
-        envs.step(actions)
+    for actions in outside_the_space(envs):
+        with pytest.raises(ValueError):
+            envs.step(actions)
     # Nothing was stepped.
     assert envs.vorlisk_env.final_observations()[0].size == 0
     np.testing.assert_array_equal(envs.reset(seed=0)[0], obs)
 
 
-def test_pendulum_follows_the_per_lane_dynamics_on_every_lane():
-    n = 16  # two whole blocks: the class steps them with its approximations
-    envs = vorlisk_gymnasium.PendulumVectorEnv(n)
-    per_lane = vorlisk.PyPendulumVecEnv(n, workers=2)
-    blocks = vorlisk.PyPendulumVecEnv(n, workers=1)
+@pytest.mark.parametrize("cls", ENV_CLASSES, ids=lambda c: c.__name__)
+def test_tasks_whose_blocks_drift_take_the_exact_formulas_on_every_lane(cls):
+    n = 16  # two whole blocks, which the class steps with its block formulas
+    envs = vorlisk_gymnasium.make_vec(cls._gymnasium["id"], num_envs=n)
+    exact = cls._gymnasium["exact"]
+    expected, blocks = cls(n, workers=2 if exact else 1), cls(n, workers=1)
     obs, _ = envs.reset(seed=9)
-    per_lane.reset(9)
+    expected.reset(9)
     blocks.reset(9)
-    rng = np.random.default_rng(0)
+    envs.action_space.seed(0)
     differs = False
     for _ in range(250):
-        torques = rng.uniform(-2, 2, (n, 1)).astype(np.float32)
-        obs, rewards, _, truncated, _ = envs.step(torques)
-        expected = per_lane.step(torques[:, 0])
-        np.testing.assert_array_equal(obs, expected[0])
-        np.testing.assert_array_equal(rewards, expected[1])
-        np.testing.assert_array_equal(truncated, expected[3].astype(bool))
-        differs |= not np.array_equal(blocks.step(torques[:, 0])[0], obs)
-    assert differs
+        actions = envs.action_space.sample()
+        obs, rewards, _, truncated, _ = envs.step(actions)
+        want = expected.step(actions.reshape(n))
+        np.testing.assert_array_equal(obs, want[0])
+        np.testing.assert_array_equal(rewards, want[1])
+        np.testing.assert_array_equal(truncated, want[3].astype(bool))
+        differs |= not np.array_equal(blocks.step(actions.reshape(n))[0], obs)
+    assert differs == exact
 
 
 def test_seeds_follow_gymnasiums_vector_convention():
-    envs = vorlisk_gymnasium.make_vec("CartPole-v1", num_envs=4)
-    plain = vorlisk.PyCartPoleVecEnv(4)
+    envs = vorlisk_gymnasium.make_vec(IDS[0], num_envs=4)
+    plain = ENV_CLASSES[0](4)
     np.testing.assert_array_equal(envs.reset(seed=11)[0], plain.reset(11))
     np.testing.assert_array_equal(envs.reset(seed=[11, 12, 13, 14])[0], plain.reset(11))
     after_seed = envs.reset()[0]

@@ -8,10 +8,10 @@ import textwrap
 import numpy as np
 import pytest
 
-import vorlisk
-from fuzz_targets import Raises, valid_actions
+from conftest import ENV_CLASSES, each_env, valid_actions
+from fuzz_targets import Raises
 
-ENV_CLASSES = [vorlisk.PyCartPoleVecEnv, vorlisk.PyMountainCarVecEnv, vorlisk.PyPendulumVecEnv]
+import vorlisk
 
 
 def trajectory(cls, n, workers, steps=300):
@@ -23,7 +23,7 @@ def trajectory(cls, n, workers, steps=300):
     return out, env.get_logs()
 
 
-@pytest.mark.parametrize("cls", ENV_CLASSES)
+@each_env
 @pytest.mark.parametrize("workers", [10**6, 2**40, 2**64 - 1])
 def test_huge_worker_counts_step_like_one_chunk_per_lane_group(cls, workers):
     # With more workers than lanes every chunk past the lanes is empty, so any such
@@ -39,9 +39,9 @@ RAISED = [KeyboardInterrupt(), MemoryError("from __index__"), ZeroDivisionError(
 @pytest.mark.parametrize(
     "call",
     [
-        lambda bad: vorlisk.PyCartPoleVecEnv(bad),
-        lambda bad: vorlisk.PyPendulumVecEnv(4, bad),
-        lambda bad: vorlisk.PyMountainCarVecEnv(4).reset(bad),
+        lambda bad: ENV_CLASSES[0](bad),
+        lambda bad: ENV_CLASSES[0](4, bad),
+        lambda bad: ENV_CLASSES[0](4).reset(bad),
         lambda bad: vorlisk.TUILogger(history_len=bad),
         lambda bad: vorlisk.TUILogger(monitor_interval_ms=bad),
         lambda bad: vorlisk.TUILogger(update_interval_steps=0).update(bad, 0, 0.0, 0.0),
@@ -80,7 +80,7 @@ def run_capped(code, address_space=None):
 
 
 @under_asan
-@pytest.mark.parametrize("cls", ENV_CLASSES, ids=lambda c: c.__name__)
+@each_env
 @pytest.mark.parametrize(
     "lanes, cap, limit",
     [

@@ -1,4 +1,5 @@
 import importlib
+import subprocess
 import sys
 
 import vorlisk
@@ -9,11 +10,9 @@ def test_module_doc_and_submodule():
     assert sys.modules["vorlisk.envs"] is vorlisk.envs
     envs = importlib.import_module("vorlisk.envs")
     assert envs is vorlisk.envs
-    from vorlisk.envs import PyCartPoleVecEnv, PyMountainCarVecEnv, PyPendulumVecEnv
-
-    assert PyCartPoleVecEnv is vorlisk.PyCartPoleVecEnv
-    assert PyMountainCarVecEnv is vorlisk.PyMountainCarVecEnv
-    assert PyPendulumVecEnv is vorlisk.PyPendulumVecEnv
+    namespace = {}
+    exec("from vorlisk.envs import *", namespace)
+    assert [namespace[name] for name in envs.__all__] == [getattr(vorlisk, n) for n in envs.__all__]
 
 
 def test_logger_has_two_names():
@@ -34,16 +33,17 @@ spec = importlib.util.find_spec("vorlisk")
 second = importlib.util.module_from_spec(spec)
 spec.loader.exec_module(second)
 assert second is not vorlisk
-assert second.PyCartPoleVecEnv is not vorlisk.PyCartPoleVecEnv
 assert second.InternalError is not vorlisk.InternalError
+for name in vorlisk.envs.__all__:
+    assert getattr(second, name) is not getattr(vorlisk, name)
+    for m in (vorlisk, second):
+        env = getattr(m, name)(4)
+        env.reset(1)
+        env.step(np.zeros(4, np.int32 if "n" in env.action_space else np.float32))
 for m in (vorlisk, second):
-    env = m.PyCartPoleVecEnv(4)
-    env.reset(1)
-    env.step(np.zeros(4, np.int32))
     m.TUILogger().close()
 print("ok")
 """
-    import subprocess
 
     out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
     assert out.stdout == "ok\n", out.stderr

@@ -7,6 +7,7 @@ import pytest
 
 MEASURE = """
 import os, gc, numpy as np, vorlisk
+CLASSES = [getattr(vorlisk, name) for name in vorlisk.envs.__all__]
 
 def usage():
     gc.collect()
@@ -25,12 +26,12 @@ def report(work, rounds):
 CASES = {
     "steps": """
         def work(n):
-            for cls, actions in [(vorlisk.PyCartPoleVecEnv, np.ones(64, np.int32)),
-                                 (vorlisk.PyPendulumVecEnv, np.ones(64, np.float32))]:
+            for cls in CLASSES:
+                actions = np.ones(64, np.int32 if "n" in cls(1).action_space else np.float32)
                 for workers in (None, 2):
                     env = cls(64, workers)
                     env.reset(0)
-                    for _ in range(n // 4):
+                    for _ in range(n // (2 * len(CLASSES))):
                         env.step(actions)
                     env.get_logs()
         report(work, 100_000)
@@ -38,9 +39,7 @@ CASES = {
     "env objects": """
         def work(n):
             for i in range(n):
-                cls = (vorlisk.PyCartPoleVecEnv, vorlisk.PyMountainCarVecEnv,
-                       vorlisk.PyPendulumVecEnv)[i % 3]
-                cls(1 + i % 40, None if i % 2 else 2).reset(i)
+                CLASSES[i % len(CLASSES)](1 + i % 40, None if i % 2 else 2).reset(i)
         report(work, 10_000)
     """,
     "loggers": """
