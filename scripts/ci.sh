@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Everything CI checks: the README's test command (scripts/test.sh, with the C++ suite
 # under ASan + UBSan too), then the pool, engine and logger tests under TSan, the
-# stepping and logger tests against an ASan build of the module, the suite on the
+# Python tests marked `sanitize` (stepping, hostile input, the logger) against an ASan
+# build of the module, the suite on the
 # oldest supported Python, and a repaired manylinux wheel tested on the newest one
 # from a fresh virtual environment outside the tree. Ends with one line for every
 # suite together: "N passed, N failed".
@@ -31,7 +32,7 @@ cmake -S . -B build/tsan -G Ninja -DVORLISK_BUILD_MODULE=OFF -DVORLISK_BUILD_TES
   -DVORLISK_TSAN=ON -DVORLISK_WERROR=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
 cmake --build build/tsan -j2 --target vorlisk_tests
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" build/tsan/tests/cpp/vorlisk_tests \
-  --gtest_filter='WorkerPool.*:*CartPole*:*MountainCar*:*Pendulum*:*Paths*:CsvLog.*:Logger*:Monitor*:PoisonLock.*:BufferedWriter.*' \
+  --gtest_filter='WorkerPool.*:Engines/*:CsvLog.*:Logger*:Monitor*:PoisonLock.*:BufferedWriter.*' \
   2>&1 | tee build/logs/tsan.log | grep -E "^\[  (PASSED|FAILED)|WARNING: ThreadSanitizer|SUMMARY" || true
 count_gtest build/logs/tsan.log
 
@@ -44,9 +45,7 @@ cmake --build build/asan-module -j2 --target vorlisk
 # libstdc++ is preloaded too, or ASan cannot find the real __cxa_throw for the module.
 LD_PRELOAD="$(gcc -print-file-name=libasan.so) $(gcc -print-file-name=libstdc++.so)" \
   ASAN_OPTIONS=detect_leaks=0 PYTHONPATH="$repo/build/asan-module" \
-  python3 -m pytest -q -p no:cacheprovider tests/python/test_cartpole.py \
-  tests/python/test_mountain_car.py tests/python/test_pendulum.py tests/python/test_logger.py \
-  tests/python/test_csv_file.py tests/python/test_hostile_input.py \
+  python3 -m pytest -q -p no:cacheprovider -m sanitize tests/python \
   2>&1 | tee build/logs/pytest-asan.log || true
 count_pytest build/logs/pytest-asan.log
 

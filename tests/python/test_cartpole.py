@@ -24,6 +24,8 @@ import sys, pickle
 sys.path[:0] = {path!r}
 from conftest import trajectory_digest
 from vorlisk import PyCartPoleVecEnv
+
+pytestmark = pytest.mark.sanitize  # also run against the ASan build in CI
 sys.stdout.buffer.write(pickle.dumps(trajectory_digest(PyCartPoleVecEnv, 1000, 4, steps=100)))
 """
 

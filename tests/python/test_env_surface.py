@@ -7,6 +7,8 @@ from conftest import ENV_CLASSES, each_env, valid_actions
 
 import vorlisk
 
+pytestmark = pytest.mark.sanitize  # also run against the ASan build in CI
+
 
 def test_every_class_is_on_the_module_and_in_envs():
     assert [cls.__name__ for cls in ENV_CLASSES] == vorlisk.envs.__all__

@@ -13,6 +13,8 @@ from fuzz_targets import Raises
 
 import vorlisk
 
+pytestmark = pytest.mark.sanitize  # also run against the ASan build in CI
+
 
 def trajectory(cls, n, workers, steps=300):
     env = cls(n, workers)

@@ -1,8 +1,11 @@
 """MountainCar's own bits and dynamics."""
 import numpy as np
+import pytest
 from conftest import gymnasium_steps, path_digests, recorded_bits
 
 from vorlisk import PyMountainCarVecEnv
+
+pytestmark = pytest.mark.sanitize  # also run against the ASan build in CI
 
 
 @recorded_bits

@@ -7,6 +7,8 @@ from conftest import gymnasium_steps, path_digests, recorded_bits
 
 from vorlisk import PyPendulumVecEnv
 
+pytestmark = pytest.mark.sanitize  # also run against the ASan build in CI
+
 
 @recorded_bits
 def test_each_path_keeps_its_bits():
