@@ -213,7 +213,7 @@ void VecEngine<Engine>::run_chunks(std::span<const float> actions, bool reset_fi
     step_exact_lanes(range, actions.data(), chunk_log, reset_finished);
     chunk_logs_[t] = chunk_log;
   };
-  // A single chunk (such as the per-lane formulas asked for on one thread) needs no pool.
+  // A single chunk (such as the exact formulas asked for on one thread) needs no pool.
   if (chunks.count == 1) {
     run_chunk(0);
   } else {

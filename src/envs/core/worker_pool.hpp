@@ -36,7 +36,6 @@ class WorkerPool {
 
   void run_erased(std::size_t count, TaskFn fn, void* ctx);
   void worker_loop();
-  void work_on_current_job();
 
   struct State;
   State* state_;
