@@ -1,15 +1,17 @@
-"""Step throughput of vorlisk's three environments, side by side in one run with the
-peers a user would pick instead and with the floor. Prints lane-steps per second and
-ratios; it never judges absolute times.
+"""Step throughput of vorlisk's environments, side by side in one run with the peers a
+user would pick instead and with the floor. Prints lane-steps per second and ratios; it
+never judges absolute times.
 
-    python3 benchmarks/bench_envs.py [--tasks CartPole MountainCar Pendulum]
-                                     [--sizes 1 64 4096 65536] [--quick]
+    python3 benchmarks/bench_envs.py [--tasks TASK ...] [--sizes 1 64 4096 65536] [--quick]
+
+Every task of vorlisk's registry is measured unless --tasks names some (CartPole, ...).
 
 Contenders, per task and lane count:
   floor      producing the four fresh arrays a step returns: np.empty of each shape
              and dtype, then np.copyto from prepared arrays
   vorlisk    the task's vorlisk class with `workers` 1 and 2
-  gym-vector Gymnasium's NumPy-vectorised CartPole (CartPoleVectorEnv; CartPole only)
+  gym-vector Gymnasium's own NumPy-vectorised version of the task, where it has one
+             (its vector entry point; CartPoleVectorEnv for CartPole)
   gym-sync   gymnasium.vector.SyncVectorEnv over the Gymnasium task (up to 4096 lanes)
   envpool    EnvPool in synchronous mode (batch_size == num_envs), 1 and 2 threads,
              when it imports
@@ -48,12 +50,22 @@ try:
 except ImportError:  # pragma: no cover - optional peer
     envpool = None
 
-# name: (vorlisk class, Gymnasium / EnvPool id, observation size, action kind)
-TASKS = {
-    "CartPole": (vorlisk.PyCartPoleVecEnv, "CartPole-v1", 4, 2),
-    "MountainCar": (vorlisk.PyMountainCarVecEnv, "MountainCar-v0", 2, 3),
-    "Pendulum": (vorlisk.PyPendulumVecEnv, "Pendulum-v1", 3, None),  # None: torques in [-2, 2]
-}
+
+def task_table():
+    """name: (vorlisk class, Gymnasium / EnvPool id, observation size, actions), where
+    actions is the number of discrete actions or the (low, high) of a continuous one."""
+    tasks = {}
+    for class_name in vorlisk.envs.__all__:
+        cls = getattr(vorlisk.envs, class_name)
+        env = cls(1)
+        space = env.single_action_space
+        kind = space["n"] if "n" in space else (space["low"][0], space["high"][0])
+        name = class_name.removeprefix("Py").removesuffix("VecEnv")
+        tasks[name] = (cls, cls._gymnasium["id"], env.observation_size, kind)
+    return tasks
+
+
+TASKS = task_table()
 SYNC_MAX_LANES = 4096  # beyond this a Python-level step takes seconds and says nothing new
 
 
@@ -93,13 +105,13 @@ def seconds_per_call(fn, budget, repeats=5):
     return best
 
 
-def action_batches(kind, n, dtype, shape=None, count=16):
+def action_batches(kind, n, dtype=np.int64, column=False, count=16):
+    """Random actions: integers of `dtype`, or float32 values, of shape (n, 1) for the
+    peers' vector environments (`column`) or (n,) for vorlisk."""
     rng = np.random.default_rng(0)
-    if kind is None:
-        batches = [rng.uniform(-2.0, 2.0, n).astype(np.float32) for _ in range(count)]
-    else:
-        batches = [rng.integers(0, kind, n).astype(dtype) for _ in range(count)]
-    return [b.reshape(shape) if shape else b for b in batches]
+    if isinstance(kind, int):
+        return [rng.integers(0, kind, n).astype(dtype) for _ in range(count)]
+    return [rng.uniform(*kind, (n, 1) if column else n).astype(np.float32) for _ in range(count)]
 
 
 class Cycling:
@@ -150,18 +162,21 @@ def vorlisk_step(task, n, workers):
 
 
 def gym_vector_step(task, n):
-    from gymnasium.envs.classic_control.cartpole import CartPoleVectorEnv
-
-    env = CartPoleVectorEnv(num_envs=n)
+    """Gymnasium's own vectorised task, or None where Gymnasium has none."""
+    _, gym_id, _, kind = TASKS[task]
+    try:
+        env = gymnasium.make_vec(gym_id, num_envs=n, vectorization_mode="vector_entry_point")
+    except Exception:  # Gymnasium raises assorted errors for tasks without one
+        return None
     env.reset(seed=0)
-    return Cycling(env, env.step, action_batches(TASKS[task][3], n, np.int64))
+    return Cycling(env, env.step, action_batches(kind, n, column=True))
 
 
 def gym_sync_step(task, n):
     _, gym_id, _, kind = TASKS[task]
     env = gymnasium.vector.SyncVectorEnv([lambda: gymnasium.make(gym_id) for _ in range(n)])
     env.reset(seed=0)
-    return Cycling(env, env.step, action_batches(kind, n, np.int64, None if kind else (n, 1)))
+    return Cycling(env, env.step, action_batches(kind, n, column=True))
 
 
 def envpool_step(task, n, threads):
@@ -169,7 +184,7 @@ def envpool_step(task, n, threads):
     env = envpool.make(gym_id, env_type="gymnasium", num_envs=n, batch_size=n,
                        num_threads=threads, seed=0)
     env.reset()
-    return Cycling(env, env.step, action_batches(kind, n, np.int32, None if kind else (n, 1)))
+    return Cycling(env, env.step, action_batches(kind, n, np.int32, column=True))
 
 
 def measure_vorlisk(task, n, workers, budget):
@@ -225,8 +240,9 @@ def main():
             ours = {"floor": floor_step(n, obs_size),
                     "vorlisk w1": vorlisk_step(task, n, 1),
                     "vorlisk w2": vorlisk_step(task, n, 2)}
-            if gymnasium and task == "CartPole":
-                ours["gym-vector"] = gym_vector_step(task, n)
+            vector = gym_vector_step(task, n) if gymnasium else None
+            if vector:
+                ours["gym-vector"] = vector
             rows = list(interleaved_best(ours, 3 * budget).items())
             for contender in ours.values():
                 if isinstance(contender, Cycling):

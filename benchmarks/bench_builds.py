@@ -1,9 +1,9 @@
-"""What final observations cost `step`: this build's step against the step of a build
-without them (a vorlisk module built from an earlier commit), in one process, taking
-turns; and the step followed by final_observations(), as a learner calls it.
+"""What a change costs `step`: this build's step against the step of another build (a
+vorlisk module built from an earlier commit), in one process, taking turns; and this
+build's step followed by final_observations(), as a learner calls it.
 
-    python3 benchmarks/bench_final_obs.py --baseline PATH/TO/vorlisk.cpython-*.so
-        [--tasks CartPole MountainCar Pendulum] [--lanes 4096] [--budget 3]
+    python3 benchmarks/bench_builds.py --baseline PATH/TO/vorlisk.cpython-*.so
+        [--tasks CartPole ...] [--lanes 4096] [--workers 1 2] [--budget 3]
 
 A baseline module comes from, for example:
     git archive 5f144e8 | tar -x -C /tmp/base && cmake -S /tmp/base -B /tmp/base/build -G Ninja
@@ -59,7 +59,7 @@ def stepper(module, task, lanes, workers, with_finals=False):
 
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--baseline", required=True, help="a vorlisk module without final observations")
+    parser.add_argument("--baseline", required=True, help="another build's vorlisk module")
     parser.add_argument("--tasks", nargs="+", default=list(TASKS))
     parser.add_argument("--lanes", type=int, default=4096)
     parser.add_argument("--workers", type=int, nargs="+", default=[1, 2])
@@ -67,7 +67,6 @@ def main() -> None:
     args = parser.parse_args()
 
     baseline = load_module(os.path.abspath(args.baseline))
-    assert not hasattr(baseline.PyCartPoleVecEnv, "final_observations"), "not a baseline"
     print(f"{'task':12s} {'workers':>7s} {'baseline':>14s} {'this build':>14s} {'ratio':>6s}"
           f" {'+ finals':>14s} {'ratio':>6s}   (lane-steps/s; ratio = baseline time / time)")
     for task in args.tasks:
