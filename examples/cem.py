@@ -1,6 +1,6 @@
 """The cross-entropy method over the parameters of a small policy, with every candidate
 judged on its own group of lanes of one vorlisk environment, all stepped together.
-Used by train_mountain_car.py and train_pendulum.py."""
+Used by the examples/train_*.py scripts that import it."""
 
 from __future__ import annotations
 

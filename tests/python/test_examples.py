@@ -62,9 +62,13 @@ def test_cartpole_learner_stops_when_the_monitor_asks():
     assert all(isinstance(v, float) for v in losses.values())
 
 
-@pytest.mark.parametrize("name,gain", [("train_mountain_car.py", 30), ("train_pendulum.py", 200)])
-def test_cross_entropy_examples_improve(name, gain, tmp_path):
+CROSS_ENTROPY = sorted(p.name for p in EXAMPLES.glob("train_*.py")
+                       if "cem" in re.findall(r"^(?:from|import) (\w+)", p.read_text(), re.M))
+
+
+@pytest.mark.parametrize("name", CROSS_ENTROPY)
+def test_cross_entropy_examples_improve(name, tmp_path):
     result = run_example(name, "--iterations", "6", cwd=tmp_path)
     assert result.returncode == 0, result.stderr
     means = [float(m) for m in re.findall(r"^iteration .* mean return +(-?[\d.]+)", result.stdout, re.M)]
-    assert len(means) == 6 and means[-1] > means[0] + gain, result.stdout
+    assert len(means) == 6 and means[-1] > means[0] + 0.1 * abs(means[0]), result.stdout
