@@ -13,6 +13,8 @@ from conftest import gymnasium_steps, path_digests, recorded_bits, trajectory_di
 
 from vorlisk import PyCartPoleVecEnv
 
+pytestmark = pytest.mark.sanitize  # also run against the ASan build in CI
+
 
 def run(env, steps, seed=0):
     rng = np.random.default_rng(seed)
@@ -24,8 +26,6 @@ import sys, pickle
 sys.path[:0] = {path!r}
 from conftest import trajectory_digest
 from vorlisk import PyCartPoleVecEnv
-
-pytestmark = pytest.mark.sanitize  # also run against the ASan build in CI
 sys.stdout.buffer.write(pickle.dumps(trajectory_digest(PyCartPoleVecEnv, 1000, 4, steps=100)))
 """
 
