@@ -107,9 +107,24 @@ TEST(CartPole, EachPathsOrderOfSummingTheLog) {
   }
 }
 
+// The limits are strict: a cart exactly at 2.4 or a pole exactly at 12 degrees stays up.
+TEST(CartPole, ExactlyAtALimitIsNotTerminal) {
+  for (const std::size_t workers : {1u, 2u}) {
+    CartPole e = CartPole::with_workers(9, workers);
+    e.cart_pos.assign(9, 2.4f);
+    e.pole_angle.assign(9, -0.20943952f);
+    e.cart_pos[3] = std::nextafter(2.4f, 3.0f);
+    e.pole_angle[8] = std::nextafter(-0.20943952f, -1.0f);
+    step(e, 1.0f);  // at rest, so neither moves in this step
+    for (std::size_t i = 0; i < 9; ++i) EXPECT_EQ(e.terminals[i], i == 3 || i == 8) << i;
+  }
+}
+
 TEST(CartPole, StartsUniformlyWithinTheResetBound) {
   CartPole e = CartPole::with_workers(5, 1);
+  e.rewards.assign(5, 1.0f);
   e.reset(1234);
+  EXPECT_EQ(e.rewards, std::vector<float>(5, 0.0f));  // a fresh start has earned nothing
   for (std::size_t i = 0; i < 5; ++i) {
     Xoshiro256StarStar g(1234 + i);
     for (const LaneVector<float>* column : {&e.cart_pos, &e.cart_vel, &e.pole_angle, &e.pole_vel}) {
