@@ -1,5 +1,6 @@
-// CartPole's own rules: the force each path derives from an action, the reward of a
-// failing step, and how each path sums its episodes into the log.
+// CartPole's own rules that its golden bits and the comparison with Gymnasium (the
+// Python tests) do not reach: how each path sums the log beyond 2^24, values exactly
+// at a limit, and the start distribution.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -11,80 +12,6 @@ namespace vorlisk::envs::tasks {
 namespace {
 
 void step(CartPole& e, float action) { e.step_auto_reset(std::vector<float>(e.num_envs, action)); }
-
-TEST(CartPole, FirstStepFromTheZeroStateOnEveryPath) {
-  for (const float action : {1.0f, 0.0f}) {
-    const float sign = action == 1.0f ? 1.0f : -1.0f;
-    for (const std::size_t workers : {1u, 2u}) {
-      for (const std::size_t n : {1u, 8u, 9u}) {
-        CartPole e = CartPole::with_workers(n, workers);
-        step(e, action);
-        for (std::size_t i = 0; i < n; ++i) {
-          EXPECT_EQ(e.cart_pos[i], 0.0f);
-          EXPECT_FLOAT_EQ(e.cart_vel[i], sign * 0.19512196f);
-          EXPECT_EQ(e.pole_angle[i], 0.0f);
-          EXPECT_FLOAT_EQ(e.pole_vel[i], sign * -0.29268292f);
-          EXPECT_EQ(e.rewards[i], 1.0f);
-        }
-      }
-    }
-  }
-}
-
-// Blocks push with 20 a - 10; the tail and the chunks with 10 exactly where a
-// truncates to 1, -10 otherwise. From rest the push alone sets the cart's speed.
-TEST(CartPole, EachPathsForceRule) {
-  const float actions[] = {2.0f, -1.0f, 0.5f, 1.5f, NAN, 1.0f};
-  const float block_speed[] = {3.0f, -3.0f, 0.0f, 2.0f, NAN, 1.0f};
-  const float lane_speed[] = {-1.0f, -1.0f, -1.0f, 1.0f, -1.0f, 1.0f};
-  for (std::size_t a = 0; a < std::size(actions); ++a) {
-    for (const auto& [n, workers] : {std::pair<std::size_t, std::size_t>{8, 1}, {9, 1}, {8, 2}}) {
-      CartPole e = CartPole::with_workers(n, workers);
-      step(e, actions[a]);
-      const bool block = workers == 1;
-      const float want = 0.19512196f * (block ? block_speed[a] : lane_speed[a]);
-      if (std::isnan(want)) {
-        EXPECT_TRUE(std::isnan(e.cart_vel[0]));
-      } else {
-        EXPECT_NEAR(e.cart_vel[0], want, 1e-6f) << "action " << actions[a];
-      }
-      if (n == 9) {
-        EXPECT_FLOAT_EQ(e.cart_vel[8], 0.19512196f * lane_speed[a]) << "tail lane";
-      }
-    }
-  }
-}
-
-// Each path: (num_envs, workers).
-class EveryPath : public ::testing::TestWithParam<std::pair<std::size_t, std::size_t>> {};
-
-TEST_P(EveryPath, FailingOnThe200thStepSetsBothFlagsEarnsNothingAndLogsOnce) {
-  const auto [n, workers] = GetParam();
-  CartPole e = CartPole::with_workers(n, workers);
-  e.reset(3);
-  e.cart_pos[0] = 2.39f;  // leaves the track this step
-  e.cart_vel[0] = 1.0f;
-  e.episode_steps.assign(n, 199);
-  e.episode_returns.assign(n, 199.0f);
-  step(e, 1.0f);
-  EXPECT_EQ(e.terminals[0], 1);
-  EXPECT_EQ(e.truncations[0], 1);
-  EXPECT_EQ(e.rewards[0], 0.0f);
-  EXPECT_EQ(e.log.episode_count, n);
-  EXPECT_EQ(e.log.total_steps, 200u * n);
-  EXPECT_EQ(e.log.total_reward, 199.0f + 200.0f * static_cast<float>(n - 1));
-  for (std::size_t i = 1; i < n; ++i) {
-    EXPECT_EQ(e.terminals[i], 0);  // truncated only, and rewarded
-    EXPECT_EQ(e.rewards[i], 1.0f);
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(Paths, EveryPath,
-                         ::testing::Values(std::pair<std::size_t, std::size_t>{1, 1},
-                                           std::pair<std::size_t, std::size_t>{8, 1},
-                                           std::pair<std::size_t, std::size_t>{13, 1},
-                                           std::pair<std::size_t, std::size_t>{13, 2},
-                                           std::pair<std::size_t, std::size_t>{100, 3}));
 
 // Above 2^24 single precision no longer counts single units, so the order of the
 // additions shows: a block and a chunk sum their own episodes before adding them
