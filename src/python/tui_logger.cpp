@@ -9,9 +9,9 @@
 #include "envs/core/memory_limit.hpp"
 #include "python/binding.hpp"
 #include "python/types.hpp"
-#include "tui/csv_log.hpp"
-#include "tui/history.hpp"
-#include "tui/logger.hpp"
+#include "tui/logger/csv_log.hpp"
+#include "tui/logger/history.hpp"
+#include "tui/logger/logger.hpp"
 
 namespace vorlisk::python {
 namespace {

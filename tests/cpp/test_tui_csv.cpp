@@ -12,9 +12,9 @@
 #include <thread>
 #include <vector>
 
-#include "tui/buffered_writer.hpp"
-#include "tui/csv_log.hpp"
-#include "tui/logger.hpp"
+#include "tui/logger/buffered_writer.hpp"
+#include "tui/logger/csv_log.hpp"
+#include "tui/logger/logger.hpp"
 #include "tui_test_support.hpp"
 
 namespace vorlisk::tui {

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "tui/history.hpp"
-#include "tui/logger.hpp"
+#include "tui/logger/history.hpp"
+#include "tui/logger/logger.hpp"
 #include "tui_test_support.hpp"
 
 namespace vorlisk::tui {

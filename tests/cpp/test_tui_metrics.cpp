@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <limits>
 
-#include "tui/metrics.hpp"
+#include "tui/logger/metrics.hpp"
 
 namespace vorlisk::tui {
 namespace {

@@ -5,7 +5,7 @@
 #include <future>
 #include <thread>
 
-#include "tui/metrics.hpp"
+#include "tui/logger/metrics.hpp"
 #include "tui/monitor/monitor.hpp"
 #include "tui/monitor/proc_stats.hpp"
 #include "tui_test_support.hpp"

@@ -4,8 +4,8 @@
 #include <stdexcept>
 #include <thread>
 
-#include "tui/logger.hpp"
-#include "tui/poison_lock.hpp"
+#include "tui/logger/logger.hpp"
+#include "tui/logger/poison_lock.hpp"
 #include "tui_test_support.hpp"
 
 namespace vorlisk::tui {

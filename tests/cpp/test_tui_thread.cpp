@@ -11,7 +11,7 @@
 #include <system_error>
 #include <vector>
 
-#include "tui/logger.hpp"
+#include "tui/logger/logger.hpp"
 #include "tui/tui_thread.hpp"
 #include "tui_test_support.hpp"
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "alloc_counter.hpp"
-#include "tui/logger.hpp"
+#include "tui/logger/logger.hpp"
 #include "tui/term/backend.hpp"
 #include "tui/term/widgets/chart.hpp"
 #include "tui/term/widgets/gauge.hpp"

@@ -7,7 +7,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "tui/shared_state.hpp"
+#include "tui/logger/shared_state.hpp"
 #include "tui/term/frame.hpp"
 
 namespace vorlisk::tui::testing {

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <utility>
 
-#include "tui/shared_state.hpp"
+#include "tui/logger/shared_state.hpp"
 #include "tui/term/frame.hpp"
 #include "tui/term/widgets/chart.hpp"
 

@@ -12,8 +12,8 @@
 #include <string_view>
 #include <thread>
 
-#include "tui/buffered_writer.hpp"
-#include "tui/metric_set.hpp"
+#include "tui/logger/buffered_writer.hpp"
+#include "tui/logger/metric_set.hpp"
 
 namespace vorlisk::tui {
 

@@ -10,11 +10,11 @@
 #include <string>
 #include <thread>
 
-#include "tui/csv_log.hpp"
-#include "tui/fork_generation.hpp"
-#include "tui/mode.hpp"
+#include "tui/logger/csv_log.hpp"
+#include "tui/logger/fork_generation.hpp"
+#include "tui/logger/mode.hpp"
+#include "tui/logger/shared_state.hpp"
 #include "tui/monitor/monitor.hpp"
-#include "tui/shared_state.hpp"
 
 namespace vorlisk::tui {
 

@@ -1,4 +1,4 @@
-#include "tui/logger.hpp"
+#include "tui/logger/logger.hpp"
 
 #include <algorithm>
 #include <cstdlib>
@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "tui/fork_generation.hpp"
+#include "tui/logger/fork_generation.hpp"
 #include "tui/tui_thread.hpp"
 
 namespace vorlisk::tui {
