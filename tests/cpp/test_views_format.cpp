@@ -15,25 +15,6 @@ using Labels = std::vector<std::string>;
 // Bounds are handed on unchanged, NaN included.
 bool same(double a, double b) { return (std::isnan(a) && std::isnan(b)) || a == b; }
 
-struct NumberCase {
-  std::uint64_t n;
-  const char* text;
-};
-
-class FormatNumber : public ::testing::TestWithParam<NumberCase> {};
-
-TEST_P(FormatNumber, GroupsDigitsInThreesFromTheRight) {
-  EXPECT_EQ(format_number(GetParam().n), GetParam().text);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Values, FormatNumber,
-    ::testing::Values(NumberCase{0, "0"}, NumberCase{7, "7"}, NumberCase{999, "999"},
-                      NumberCase{1000, "1,000"}, NumberCase{99999, "99,999"},
-                      NumberCase{100000, "100,000"}, NumberCase{1234567, "1,234,567"},
-                      NumberCase{1000000000000, "1,000,000,000,000"},
-                      NumberCase{UINT64_MAX, "18,446,744,073,709,551,615"}));
-
 struct AxisCase {
   double lower, upper;
   Labels labels;
