@@ -1,6 +1,7 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <future>
 #include <thread>
@@ -92,6 +93,7 @@ TEST(Monitor, StoppingCutsTheLongestPauseShort) {
   }};
   std::thread thread = spawn_monitor_thread(metrics, running, UINT64_MAX, testing::fake_sources(figures));
   first_cycle.get_future().wait();
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // into its pause
   running->stop();
   thread.join();
   EXPECT_EQ(metrics->memory_mb.load(), 2048u);

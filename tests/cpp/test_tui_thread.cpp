@@ -176,7 +176,7 @@ TEST(Loop, EveryWayOutGivesTheTerminalBack) {
     }
     EXPECT_FALSE(loop.raw);
     EXPECT_EQ(loop.disables, 1);
-    EXPECT_TRUE(loop.text.ends_with(kLeaveScreen)) << loop.text;
+    EXPECT_TRUE(loop.text.ends_with("\x1b[?1049l\x1b[?25h")) << loop.text;  // main screen, cursor shown
     EXPECT_EQ(loop.state.quit_requested->load(), c.quits);
     EXPECT_EQ(loop.state.history->poisoned(), c.view.target_type() == poisons.target_type());
     EXPECT_EQ(loop.frames.size(), c.frames);

@@ -156,7 +156,9 @@ TEST(Views, GpuPanelsNeedTheTotalGpuMemory) {
       EXPECT_NE(with.find(text), std::string::npos) << text << "\n" << with;
     }
   }
-  // Chart columns of 40 %, 30 % and 30 %.
+  // Sparkline columns of 33 %, 33 % and 34 %, chart columns of 40 %, 30 % and 30 %.
+  EXPECT_EQ(v.draw(120, 30, render_dashboard).row_text(8),
+            "┌ Reward History " + line(21) + "┐┌ CPU % " + line(30) + "┐┌ GPU % " + line(33) + "┐");
   EXPECT_EQ(first_columns(screen(v.draw(120, 20, render_chart_grid)), 120),
             "┌ Reward History " + line(30) + "┐┌ CPU % " + line(27) + "┐┌ GPU % " + line(27) + "┐");
 }

@@ -152,7 +152,8 @@ def test_a_forked_child_never_writes_the_parents_rows(tmp_path, ending):
             logger.update(i, 0, 0.0, 0.0)
         pid = os.fork()
         if pid == 0:
-            logger.update(99, 0, 0.0, 0.0)
+            for _ in range(200):  # more than the buffer holds
+                logger.update(99, 0, 0.0, 0.0)
             {ending}
             os._exit(0)
         _, status = os.waitpid(pid, 0)

@@ -147,7 +147,9 @@ def test_keys_cycle_pause_and_quit_and_the_terminal_is_given_back(terminal):
     # the exception name in a terminal, so only the message is looked for.)
     ("train(0.5)\nraise RuntimeError('training diverged')\n", 1, b"training diverged"),
     ("train(0.5)\n", 0, None),
-], ids=["close", "exception", "exit"])
+    # A logger the interpreter never frees is closed when the process exits.
+    ("train(0.5)\nimport ctypes\nctypes.pythonapi.Py_IncRef(ctypes.py_object(logger))\n", 0, None),
+], ids=["close", "exception", "exit", "never freed"])
 def test_every_way_out_gives_the_terminal_back(terminal, how, status, last_words):
     term = terminal(how)
     term.wait_for(lambda: MINIMAL in term.text(), MINIMAL)
