@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "tui/shared_state.hpp"
+#include "tui/logger/shared_state.hpp"
 #include "tui/term/backend.hpp"
 #include "tui/views/views.hpp"
 

@@ -1,17 +1,21 @@
 // The TUILogger class: converts Python arguments and delegates to tui::Logger.
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <new>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 #include "envs/core/memory_limit.hpp"
 #include "python/binding.hpp"
 #include "python/types.hpp"
-#include "tui/csv_log.hpp"
-#include "tui/history.hpp"
-#include "tui/logger.hpp"
+#include "tui/logger/csv_log.hpp"
+#include "tui/logger/history.hpp"
+#include "tui/logger/logger.hpp"
+#include "tui/logger/metric_set.hpp"
 
 namespace vorlisk::python {
 namespace {
@@ -30,12 +34,34 @@ constexpr const char kClassDoc[] =
     "Renders training metrics in a terminal UI with minimal overhead.\n"
     "Python updates metrics via atomic writes; a separate thread handles rendering.";
 
+// update()'s parameters are the metrics it receives, in table order; the
+// optional ones default to None.
+#define VORLISK_PY_DEFAULT_EVERY ""
+#define VORLISK_PY_DEFAULT_OR_ZERO "=None"
+#define VORLISK_PY_DEFAULT_IF_GIVEN "=None"
+#define VORLISK_PARAM_(cell, type, kind, arg, hist, csv) \
+  VORLISK_IF_ARG(kind)(", " #arg VORLISK_PY_DEFAULT_##kind)
 constexpr const char kUpdateDoc[] =
-    "update($self, steps, episodes, mean_reward, sps, policy_loss=None, value_loss=None, "
-    "entropy=None, gpu_usage=None, gpu_memory=None, total_gpu_memory=None)\n--\n\n"
+    "update($self" VORLISK_METRICS(VORLISK_PARAM_) ")\n--\n\n"
     "Update metrics from Python training loop.\n\n"
     "This method is optimized for minimal overhead - uses atomic writes only.\n"
     "GPU metrics are optional and can be provided by Python if available.";
+#undef VORLISK_PARAM_
+#undef VORLISK_PY_DEFAULT_EVERY
+#undef VORLISK_PY_DEFAULT_OR_ZERO
+#undef VORLISK_PY_DEFAULT_IF_GIVEN
+
+#define VORLISK_NAME_(cell, type, kind, arg, hist, csv) VORLISK_IF_ARG(kind)(#arg, )
+constexpr const char* kUpdateNames[] = {VORLISK_METRICS(VORLISK_NAME_)};
+#undef VORLISK_NAME_
+#define VORLISK_KIND_(cell, type, kind, arg, hist, csv) VORLISK_IF_ARG(kind)(tui::ArgKind::kind, )
+constexpr tui::ArgKind kUpdateKinds[] = {VORLISK_METRICS(VORLISK_KIND_)};
+#undef VORLISK_KIND_
+constexpr std::size_t kUpdateArgs = std::size(kUpdateNames);
+constexpr std::size_t kUpdateRequired = std::ranges::count(kUpdateKinds, tui::ArgKind::EVERY);
+static_assert(std::ranges::is_partitioned(kUpdateKinds,
+                                          [](tui::ArgKind k) { return k == tui::ArgKind::EVERY; }),
+              "update()'s required arguments come first");
 
 constexpr const char kShouldQuitDoc[] =
     "should_quit($self)\n--\n\nCheck if quit was requested via keyboard.";
@@ -159,39 +185,38 @@ inline bool float_arg(PyObject* o, const char* name, double* out) {
   return to_f64(o, name, out);
 }
 
-inline bool optional_float_arg(PyObject* o, const char* name, double* out) {
-  if (o == nullptr || o == Py_None) return true;  // *out keeps its default
-  return float_arg(o, name, out);
-}
-
-inline bool optional_float_arg(PyObject* o, const char* name, std::optional<double>* out) {
-  if (o == nullptr || o == Py_None) return true;
-  double v;
-  if (!float_arg(o, name, &v)) return false;
-  *out = v;
-  return true;
+// update()'s argument `o` (nullptr when absent) into `out`; an optional one
+// that is absent or None leaves `out` as it is.
+template <tui::ArgKind kind, class T>
+bool update_arg(PyObject* o, const char* name, T* out) {
+  if constexpr (kind != tui::ArgKind::EVERY) {
+    if (o == nullptr || o == Py_None) return true;
+  }
+  if constexpr (std::is_same_v<T, std::uint64_t>) {
+    return steps_arg(o, name, out);
+  } else {
+    double value;
+    if (!float_arg(o, name, &value)) return false;
+    *out = value;
+    return true;
+  }
 }
 
 PyObject* logger_update(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                         PyObject* kwnames) {
-  static const char* const kNames[] = {"steps",       "episodes",   "mean_reward", "sps",
-                                       "policy_loss", "value_loss", "entropy",     "gpu_usage",
-                                       "gpu_memory",  "total_gpu_memory"};
-  PyObject* a[10];
-  if (!bind_arguments("update", args, nargs, kwnames, kNames, 10, 4, a)) return nullptr;
+  PyObject* a[kUpdateArgs];
+  if (!bind_arguments("update", args, nargs, kwnames, kUpdateNames, kUpdateArgs, kUpdateRequired,
+                      a)) {
+    return nullptr;
+  }
   // Everything is converted before anything is stored, so a bad argument
   // changes nothing.
   tui::UpdateArgs u;
-  if (!steps_arg(a[0], "steps", &u.steps) || !steps_arg(a[1], "episodes", &u.episodes) ||
-      !float_arg(a[2], "mean_reward", &u.mean_reward) || !float_arg(a[3], "sps", &u.sps) ||
-      !optional_float_arg(a[4], "policy_loss", &u.policy_loss) ||
-      !optional_float_arg(a[5], "value_loss", &u.value_loss) ||
-      !optional_float_arg(a[6], "entropy", &u.entropy) ||
-      !optional_float_arg(a[7], "gpu_usage", &u.gpu_usage) ||
-      !optional_float_arg(a[8], "gpu_memory", &u.gpu_memory) ||
-      !optional_float_arg(a[9], "total_gpu_memory", &u.total_gpu_memory)) {
-    return nullptr;
-  }
+  std::size_t i = 0;
+#define VORLISK_CONVERT_(cell, type, kind, arg, hist, csv) \
+  VORLISK_IF_ARG(kind)(if (!update_arg<tui::ArgKind::kind>(a[i++], #arg, &u.arg)) return nullptr;)
+  VORLISK_METRICS(VORLISK_CONVERT_)
+#undef VORLISK_CONVERT_
   logger_of(self).update(u);
   Py_RETURN_NONE;
 }

@@ -6,7 +6,7 @@
 #include <optional>
 #include <unistd.h>
 
-#include "tui/running_flag.hpp"
+#include "tui/logger/running_flag.hpp"
 #include "tui/term/keys.hpp"
 #include "tui/views/views.hpp"
 

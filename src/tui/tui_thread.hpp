@@ -7,8 +7,8 @@
 #include <functional>
 #include <thread>
 
-#include "tui/mode.hpp"
-#include "tui/shared_state.hpp"
+#include "tui/logger/mode.hpp"
+#include "tui/logger/shared_state.hpp"
 #include "tui/term/backend.hpp"
 #include "tui/term/frame.hpp"
 #include "tui/term/tty.hpp"

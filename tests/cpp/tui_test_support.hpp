@@ -1,35 +1,39 @@
-// Helpers shared by the logger's tests.
+// Helpers shared by the logger's, toolkit's and views' tests.
 #pragma once
 
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 #include <string>
+#include <string_view>
+#include <type_traits>
+#include <vector>
 
+#include "tui/logger/shared_state.hpp"
 #include "tui/monitor/monitor.hpp"
+#include "tui/term/frame.hpp"
 
 namespace vorlisk::tui::testing {
 
 // An anonymous in-memory file. writer_fd() hands out a descriptor for a writer to
-// own; the file stays readable here after the writer has closed it.
+// own, path() a name to open it by; it stays readable here after the writer is gone.
 class MemFile {
  public:
   MemFile() : fd_(::memfd_create("vorlisk-test", MFD_CLOEXEC)) {}
   ~MemFile() { ::close(fd_); }
   int writer_fd() const { return ::dup(fd_); }
-  std::size_t size() const {
+  std::string path() const { return "/proc/self/fd/" + std::to_string(fd_); }
+  std::string contents() const {
     struct stat st {};
     ::fstat(fd_, &st);
-    return static_cast<std::size_t>(st.st_size);
-  }
-  std::string contents() const {
-    std::string text(size(), '\0');
-    ssize_t n = ::pread(fd_, text.data(), text.size(), 0);
-    text.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    std::string text(static_cast<std::size_t>(st.st_size), '\0');
+    text.resize(static_cast<std::size_t>(std::max<ssize_t>(::pread(fd_, text.data(), text.size(), 0), 0)));
     return text;
   }
 
@@ -37,8 +41,8 @@ class MemFile {
   int fd_;
 };
 
-// Fixed machine figures. `on_cpu_refresh` runs at every CPU refresh (the first one
-// at the start of each monitor cycle) with the number of refreshes so far.
+// Fixed machine figures: 12.5 % CPU, 2 of 8 GiB RAM. `on_cpu_refresh` runs at every
+// CPU refresh (the first one at the start of each monitor cycle) with their count.
 class FakeStats final : public monitor::SystemStats {
  public:
   struct Figures {
@@ -62,14 +66,56 @@ class FakeStats final : public monitor::SystemStats {
   int cpu_refreshes_ = 0;
 };
 
+// Fails while holding `lock`, as a view that throws half-way would.
+template <class T>
+void poison(PoisonLock<T>& lock) {
+  try {
+    auto guard = lock.lock();
+    throw std::runtime_error("failed while holding the lock");
+  } catch (const std::runtime_error&) {
+  }
+}
+
 inline constexpr const char* kNoNvml = "libvorlisk-test-no-such-nvml.so";
 
-inline monitor::Sources fake_sources(FakeStats::Figures figures = {},
-                                     std::string nvml = kNoNvml) {
-  return monitor::Sources{
-      [figures] { return std::make_unique<FakeStats>(figures); },
-      std::move(nvml),
-  };
+inline monitor::Sources fake_sources(FakeStats::Figures figures = {}, std::string nvml = kNoNvml) {
+  return {[figures] { return std::make_unique<FakeStats>(figures); }, std::move(nvml)};
+}
+
+// A logger's shared state to fill, and a frame to draw it in.
+struct ViewState {
+  SharedState state = SharedState::create(TUIMode::Minimal, 100);
+  MetricsBuffer& metrics = *state.metrics;
+
+  void append(const HistoryPoint& point) { state.history->lock()->append(point); }
+
+  // Draws a whole view, or a panel given the whole frame as its area.
+  template <class View>
+  term::Buffer draw(std::uint16_t width, std::uint16_t height, View view) const {
+    term::Buffer buffer(term::Rect{0, 0, width, height});
+    term::Frame frame{buffer};
+    if constexpr (std::is_invocable_v<View, term::Frame&, const SharedState&>) {
+      view(frame, state);
+    } else {
+      view(frame, frame.area(), state);
+    }
+    return buffer;
+  }
+};
+
+// Rows y0 .. y1-1 of a buffer (all of them by default) as text.
+inline std::vector<std::string> rows(const term::Buffer& b, std::uint16_t y0 = 0,
+                                     std::uint16_t y1 = UINT16_MAX) {
+  std::vector<std::string> out;
+  for (std::uint16_t y = y0; y < std::min(y1, b.area().bottom()); ++y) out.push_back(b.row_text(y));
+  return out;
+}
+
+// `glyph` repeated n times.
+inline std::string line(std::size_t n, std::string_view glyph = "─") {
+  std::string out;
+  for (std::size_t i = 0; i < n; ++i) out += glyph;
+  return out;
 }
 
 }  // namespace vorlisk::tui::testing

@@ -8,10 +8,10 @@
 #include <string>
 #include <thread>
 
-#include "tui/metrics.hpp"
+#include "tui/logger/metrics.hpp"
+#include "tui/logger/running_flag.hpp"
 #include "tui/monitor/nvml.hpp"
 #include "tui/monitor/system_stats.hpp"
-#include "tui/running_flag.hpp"
 
 namespace vorlisk::tui::monitor {
 

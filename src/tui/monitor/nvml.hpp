@@ -31,18 +31,15 @@ class Nvml {
   Nvml& operator=(const Nvml&) = delete;
   ~Nvml();
 
-  bool initialised() const noexcept { return initialised_; }
-
   // Each returns false when the call is missing or fails.
   bool device_by_index(unsigned index, Device* device) const noexcept;
   bool memory_info(Device device, GpuMemory* memory) const noexcept;
   bool gpu_utilization(Device device, unsigned* percent) const noexcept;
 
  private:
-
-  // Entry points, resolved when the library is opened.
   void* library_ = nullptr;
   bool initialised_ = false;
+  // Entry points, resolved when the library is opened.
   int (*get_handle_)(unsigned, Device*) = nullptr;
   int (*get_memory_)(Device, GpuMemory*) = nullptr;
   int (*get_utilization_)(Device, void*) = nullptr;

@@ -48,9 +48,6 @@ class KeyDecoder {
   // Tells the decoder that a poll found nothing to read.
   void idle() noexcept;
 
-  // True between sequences: the next byte starts afresh.
-  bool at_rest() const noexcept { return state_ == State::Ground; }
-
  private:
   enum class State : std::uint8_t { Ground, Escape, Csi, X10Mouse, Ss3, Paste };
 

@@ -29,7 +29,7 @@ struct Constraint {
 // remainder) or, when there is none, to the last part. When the asked sizes add up
 // to more than there is, the excess is taken from the Min parts first, then from the
 // other parts starting with the last, down to nothing: so a too-small parent keeps
-// its first fixed rows and its footer, and parts never overlap or leave `area`.
+// its first rows, and parts never overlap or leave `area`.
 // Deterministic: the same inputs always give the same parts.
 void split(Rect area, Direction direction, std::span<const Constraint> constraints,
            std::span<Rect> out) noexcept;

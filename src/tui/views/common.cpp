@@ -93,11 +93,6 @@ void render_panels(term::Frame& frame, const SharedState& state, std::uint16_t m
   paragraph.render(footer_area, frame.buffer);
 }
 
-std::string format_number(std::uint64_t n) {
-  StackText text;
-  return std::string(text.grouped(n).view());
-}
-
 namespace {
 
 // Step counts: 2.5M, 1.5K, or a whole number. The tests are >=, so 999 999 reads

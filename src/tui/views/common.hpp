@@ -13,8 +13,8 @@
 #include <utility>
 #include <vector>
 
-#include "tui/ring_buffer.hpp"
-#include "tui/shared_state.hpp"
+#include "tui/logger/ring_buffer.hpp"
+#include "tui/logger/shared_state.hpp"
 #include "tui/term/frame.hpp"
 #include "tui/term/layout.hpp"
 #include "tui/term/style.hpp"

@@ -2,19 +2,14 @@
 // state into a frame, and the helpers they share.
 #pragma once
 
-#include <cstdint>
-#include <string>
 #include <string_view>
 #include <utility>
 
-#include "tui/shared_state.hpp"
+#include "tui/logger/shared_state.hpp"
 #include "tui/term/frame.hpp"
 #include "tui/term/widgets/chart.hpp"
 
 namespace vorlisk::tui::views {
-
-// 1234567 -> "1,234,567".
-std::string format_number(std::uint64_t n);
 
 term::Axis create_x_axis(double lower, double upper);
 term::Axis create_y_axis(std::string_view title, std::pair<double, double> bounds);

@@ -5,36 +5,19 @@
 #define EXPORT __attribute__((visibility("default")))
 
 namespace {
-
-constexpr int kSuccess = 0;
-constexpr int kUnknownError = 999;
+constexpr int kSuccess = 0, kUnknownError = 999;
 constexpr std::uint64_t kGiB = std::uint64_t{1} << 30;
-
-struct Memory {
-  std::uint64_t total, free, used;
-};
-struct Utilization {
-  unsigned gpu, memory;
-};
-
-int device_tag;  // the address serves as the handle of GPU 0
-
+int device_tag;  // its address is the handle of GPU 0
 }  // namespace
 
 extern "C" {
 
-// Which call fails: "init", "handle", "memory" or "utilization" set to 1.
-EXPORT int fake_nvml_fail_init = 0;
-EXPORT int fake_nvml_fail_handle = 0;
-EXPORT int fake_nvml_fail_memory = 0;
-EXPORT int fake_nvml_fail_utilization = 0;
-EXPORT int fake_nvml_init_calls = 0;
+// Setting one to 1 makes that call fail.
+EXPORT int fake_nvml_fail_init = 0, fake_nvml_fail_handle = 0, fake_nvml_fail_memory = 0,
+           fake_nvml_fail_utilization = 0;
 EXPORT int fake_nvml_shutdown_calls = 0;
 
-EXPORT int nvmlInit_v2() {
-  ++fake_nvml_init_calls;
-  return fake_nvml_fail_init ? kUnknownError : kSuccess;
-}
+EXPORT int nvmlInit_v2() { return fake_nvml_fail_init ? kUnknownError : kSuccess; }
 
 EXPORT int nvmlDeviceGetHandleByIndex_v2(unsigned index, void** device) {
   if (fake_nvml_fail_handle || index != 0) return kUnknownError;
@@ -42,15 +25,17 @@ EXPORT int nvmlDeviceGetHandleByIndex_v2(unsigned index, void** device) {
   return kSuccess;
 }
 
-EXPORT int nvmlDeviceGetMemoryInfo(void* device, Memory* memory) {
+// The record: total, free and used bytes.
+EXPORT int nvmlDeviceGetMemoryInfo(void* device, std::uint64_t* memory) {
   if (fake_nvml_fail_memory || device != &device_tag) return kUnknownError;
-  *memory = Memory{16 * kGiB, 13 * kGiB, 3 * kGiB};
+  memory[0] = 16 * kGiB, memory[1] = 13 * kGiB, memory[2] = 3 * kGiB;
   return kSuccess;
 }
 
-EXPORT int nvmlDeviceGetUtilizationRates(void* device, Utilization* rates) {
+// The record: gpu and memory percentages.
+EXPORT int nvmlDeviceGetUtilizationRates(void* device, unsigned* rates) {
   if (fake_nvml_fail_utilization || device != &device_tag) return kUnknownError;
-  *rates = Utilization{42, 7};
+  rates[0] = 42, rates[1] = 7;
   return kSuccess;
 }
 

@@ -1,4 +1,4 @@
-#include "tui/running_flag.hpp"
+#include "tui/logger/running_flag.hpp"
 
 namespace vorlisk::tui {
 

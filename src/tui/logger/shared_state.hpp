@@ -6,11 +6,11 @@
 #include <cstddef>
 #include <memory>
 
-#include "tui/history.hpp"
-#include "tui/metrics.hpp"
-#include "tui/mode.hpp"
-#include "tui/poison_lock.hpp"
-#include "tui/running_flag.hpp"
+#include "tui/logger/history.hpp"
+#include "tui/logger/metrics.hpp"
+#include "tui/logger/mode.hpp"
+#include "tui/logger/poison_lock.hpp"
+#include "tui/logger/running_flag.hpp"
 
 namespace vorlisk::tui {
 

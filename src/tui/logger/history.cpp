@@ -1,4 +1,4 @@
-#include "tui/history.hpp"
+#include "tui/logger/history.hpp"
 
 #include <algorithm>
 

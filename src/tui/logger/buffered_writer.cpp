@@ -1,4 +1,4 @@
-#include "tui/buffered_writer.hpp"
+#include "tui/logger/buffered_writer.hpp"
 
 #include <unistd.h>
 

@@ -5,8 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "tui/metric_set.hpp"
-#include "tui/ring_buffer.hpp"
+#include "tui/logger/metric_set.hpp"
+#include "tui/logger/ring_buffer.hpp"
 
 namespace vorlisk::tui {
 

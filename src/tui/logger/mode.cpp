@@ -1,4 +1,4 @@
-#include "tui/mode.hpp"
+#include "tui/logger/mode.hpp"
 
 namespace vorlisk::tui {
 

@@ -20,7 +20,6 @@ class RingBuffer {
       : data_(std::make_unique_for_overwrite<T[]>(capacity)), capacity_(capacity) {}
 
   std::size_t size() const noexcept { return size_; }
-  std::size_t capacity() const noexcept { return capacity_; }
   bool empty() const noexcept { return size_ == 0; }
 
   // Element i counted from the oldest.
@@ -28,10 +27,8 @@ class RingBuffer {
     assert(i < size_);
     return data_[wrap(head_ + i)];
   }
-  const T& front() const noexcept { return (*this)[0]; }
-  const T& back() const noexcept { return (*this)[size_ - 1]; }
 
-  // Precondition: size() < capacity().
+  // Precondition: the ring is not full.
   void push_back(T value) noexcept {
     assert(size_ < capacity_);
     data_[wrap(head_ + size_)] = value;

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <type_traits>
 
-#include "tui/metric_set.hpp"
+#include "tui/logger/metric_set.hpp"
 
 namespace vorlisk::tui {
 

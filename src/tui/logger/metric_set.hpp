@@ -1,8 +1,8 @@
 // The logger's metrics, described once.
 //
-// The metric cells, update()'s arguments, the history sequences and the CSV
-// columns are all generated from the table below, so adding a metric is one
-// row. Each row reads:
+// The metric cells, update()'s arguments (in C++ and in Python), the history
+// sequences and the CSV columns are all generated from the table below, so
+// adding a metric is one row. Each row reads:
 //
 //   X(cell, type, argument, argument name, history, csv)
 //
@@ -10,10 +10,11 @@
 //   type      std::uint64_t or double: the cell's, sequence's and field's type
 //   argument  how update() receives it:
 //               EVERY     a required argument, stored on every call
-//               OR_ZERO   an optional argument stored on every call, 0.0 when absent
+//               OR_ZERO   an optional float stored on every call, 0.0 when absent
 //               IF_GIVEN  an optional float; absent leaves the cell as it is, and a
 //                         u64 cell takes it truncated and saturated
 //               NO_ARG    not an argument (the device monitor writes it)
+//   argument name  update()'s parameter, in C++ and in Python (- for NO_ARG)
 //   history   HIST when the history keeps a sequence of it, else NO_HIST
 //   csv       CSV(decimals) for a fixed-point column, CSV_INT for an integer
 //             column, NO_CSV for none
@@ -21,18 +22,18 @@
 // Units: cpu_usage and gpu_usage are percent (cpu_usage of the whole machine);
 // the *_mb cells are MiB, memory_mb being the RAM in use.
 //
-// The order of the rows is the order of the cells, of update()'s arguments, of
-// the CSV columns (after the timestamp), and of the history sequences (before
-// the derived percentages of VORLISK_DERIVED_HISTORY).
+// The order of the rows is the order of the cells, of update()'s arguments (the
+// required ones first), of the CSV columns (after the timestamp), and of the
+// history sequences (before the derived percentages of VORLISK_DERIVED_HISTORY).
 //
-// A value that update() receives on every call goes to the history and the CSV
-// row as given; any other comes from its cell at that moment, after update()'s
-// own store.
+// The history point and the CSV row of an update() call read every value from
+// its cell, after update()'s own stores.
 #pragma once
 
 // For the expansions: the cells are std::uint64_t or double, arguments std::optional.
 #include <cstdint>
 #include <optional>
+#include <type_traits>
 
 // clang-format off
 #define VORLISK_METRICS(X)                                                                  \
@@ -63,6 +64,12 @@
 #define VORLISK_KEEP_(...) __VA_ARGS__
 #define VORLISK_DROP_(...)
 
+#define VORLISK_IF_ARG(kind) VORLISK_IF_ARG_##kind
+#define VORLISK_IF_ARG_EVERY VORLISK_KEEP_
+#define VORLISK_IF_ARG_OR_ZERO VORLISK_KEEP_
+#define VORLISK_IF_ARG_IF_GIVEN VORLISK_KEEP_
+#define VORLISK_IF_ARG_NO_ARG VORLISK_DROP_
+
 #define VORLISK_IF_HIST(flag) VORLISK_IF_HIST_##flag
 #define VORLISK_IF_HIST_HIST VORLISK_KEEP_
 #define VORLISK_IF_HIST_NO_HIST VORLISK_DROP_
@@ -77,25 +84,14 @@
 #define VORLISK_CSV_DECIMALS_CSV(decimals) decimals
 #define VORLISK_CSV_DECIMALS_CSV_INT 0
 
-// update()'s parameter for a metric received as an argument.
-#define VORLISK_ARG_MEMBER(kind, type, name) VORLISK_ARG_MEMBER_##kind(type, name)
-#define VORLISK_ARG_MEMBER_EVERY(type, name) type name = 0;
-#define VORLISK_ARG_MEMBER_OR_ZERO(type, name) double name = 0.0;
-#define VORLISK_ARG_MEMBER_IF_GIVEN(type, name) std::optional<double> name = std::nullopt;
-#define VORLISK_ARG_MEMBER_NO_ARG(type, name)
+namespace vorlisk::tui {
 
-// update()'s store of a metric received as an argument into its cell.
-#define VORLISK_STORE_ARG(kind, cells, cell, args, arg) VORLISK_STORE_ARG_##kind(cells, cell, args, arg)
-#define VORLISK_STORE_ARG_EVERY(cells, cell, args, arg) (cells).cell.store((args).arg);
-#define VORLISK_STORE_ARG_OR_ZERO(cells, cell, args, arg) (cells).cell.store((args).arg);
-#define VORLISK_STORE_ARG_IF_GIVEN(cells, cell, args, arg) \
-  if ((args).arg) (cells).cell.store(from_float<decltype((cells).cell.load())>(*(args).arg));
-#define VORLISK_STORE_ARG_NO_ARG(cells, cell, args, arg)
+// The argument column as C++ sees it (NO_ARG rows are not arguments).
+enum class ArgKind { EVERY, OR_ZERO, IF_GIVEN };
 
-// The value that the history and the CSV row record for this update() call: the
-// argument when it is stored on every call, else the cell as it is now.
-#define VORLISK_LATEST(kind, cells, cell, args, arg) VORLISK_LATEST_##kind(cells, cell, args, arg)
-#define VORLISK_LATEST_EVERY(cells, cell, args, arg) (args).arg
-#define VORLISK_LATEST_OR_ZERO(cells, cell, args, arg) (args).arg
-#define VORLISK_LATEST_IF_GIVEN(cells, cell, args, arg) (cells).cell.load()
-#define VORLISK_LATEST_NO_ARG(cells, cell, args, arg) (cells).cell.load()
+// The type of update()'s argument for a metric of type T: an IF_GIVEN one may be
+// absent.
+template <ArgKind kind, class T>
+using ArgType = std::conditional_t<kind == ArgKind::IF_GIVEN, std::optional<double>, T>;
+
+}  // namespace vorlisk::tui

@@ -1,4 +1,4 @@
-#include "tui/fork_generation.hpp"
+#include "tui/logger/fork_generation.hpp"
 
 #include <pthread.h>
 

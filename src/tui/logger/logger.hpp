@@ -10,11 +10,11 @@
 #include <string>
 #include <thread>
 
-#include "tui/csv_log.hpp"
-#include "tui/fork_generation.hpp"
-#include "tui/mode.hpp"
+#include "tui/logger/csv_log.hpp"
+#include "tui/logger/fork_generation.hpp"
+#include "tui/logger/mode.hpp"
+#include "tui/logger/shared_state.hpp"
 #include "tui/monitor/monitor.hpp"
-#include "tui/shared_state.hpp"
 
 namespace vorlisk::tui {
 
@@ -32,7 +32,8 @@ struct LoggerOptions {
 // total_gpu_memory, in MiB for the last two) leave their cells as they are when
 // absent.
 struct UpdateArgs {
-#define VORLISK_ARG_(cell, type, kind, arg, hist, csv) VORLISK_ARG_MEMBER(kind, type, arg)
+#define VORLISK_ARG_(cell, type, kind, arg, hist, csv) \
+  VORLISK_IF_ARG(kind)(ArgType<ArgKind::kind, type> arg{};)
   VORLISK_METRICS(VORLISK_ARG_)
 #undef VORLISK_ARG_
 };
@@ -65,7 +66,7 @@ class Logger {
 
  private:
   void append_history(const UpdateArgs& args) noexcept;
-  void write_csv_row(const UpdateArgs& args) noexcept;
+  void write_csv_row() noexcept;
   void stop_threads() noexcept;
 
   SharedState shared_;

@@ -1,4 +1,4 @@
-#include "tui/shared_state.hpp"
+#include "tui/logger/shared_state.hpp"
 
 #include <utility>
 

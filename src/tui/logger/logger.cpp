@@ -1,15 +1,17 @@
-#include "tui/logger.hpp"
+#include "tui/logger/logger.hpp"
 
 #include <algorithm>
 #include <cstdlib>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <stdexcept>
 #include <system_error>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
-#include "tui/fork_generation.hpp"
+#include "tui/logger/fork_generation.hpp"
 #include "tui/tui_thread.hpp"
 
 namespace vorlisk::tui {
@@ -46,6 +48,17 @@ void forget_open(Logger* logger) noexcept {
   OpenLoggers& registry = open_loggers();
   std::lock_guard lock(registry.mutex);
   std::erase(registry.loggers, logger);
+}
+
+// An argument goes to its cell on every call; an optional one only when given,
+// converted to the cell's type.
+template <class Cell, class Arg>
+void store_argument(Cell& cell, const Arg& value) noexcept {
+  if constexpr (std::is_same_v<Arg, std::optional<double>>) {
+    if (value) cell.store(from_float<decltype(cell.load())>(*value));
+  } else {
+    cell.store(value);
+  }
 }
 
 }  // namespace
@@ -91,12 +104,13 @@ Logger::~Logger() {
 
 void Logger::update(const UpdateArgs& a) noexcept {
   MetricsBuffer& m = *shared_.metrics;
-#define VORLISK_STORE_(cell, type, kind, arg, hist, csv) VORLISK_STORE_ARG(kind, m, cell, a, arg)
+#define VORLISK_STORE_(cell, type, kind, arg, hist, csv) \
+  VORLISK_IF_ARG(kind)(store_argument(m.cell, a.arg);)
   VORLISK_METRICS(VORLISK_STORE_)
 #undef VORLISK_STORE_
 
   append_history(a);
-  write_csv_row(a);
+  write_csv_row();
 }
 
 void Logger::append_history(const UpdateArgs& a) noexcept {
@@ -112,8 +126,7 @@ void Logger::append_history(const UpdateArgs& a) noexcept {
 
   const MetricsBuffer& m = *shared_.metrics;
   HistoryPoint point;
-#define VORLISK_POINT_(cell, type, kind, arg, hist, csv) \
-  VORLISK_IF_HIST(hist)(point.cell = VORLISK_LATEST(kind, m, cell, a, arg);)
+#define VORLISK_POINT_(cell, type, kind, arg, hist, csv) VORLISK_IF_HIST(hist)(point.cell = m.cell.load();)
   VORLISK_METRICS(VORLISK_POINT_)
 #undef VORLISK_POINT_
 #define VORLISK_POINT_(name, used, total) point.name = usage_percent(m.used.load(), m.total.load());
@@ -123,7 +136,7 @@ void Logger::append_history(const UpdateArgs& a) noexcept {
   last_history_step_ = a.steps;
 }
 
-void Logger::write_csv_row(const UpdateArgs& a) noexcept {
+void Logger::write_csv_row() noexcept {
   if (!csv_) return;
   const MetricsBuffer& m = *shared_.metrics;
   auto elapsed = std::chrono::steady_clock::now() - start_time_;
@@ -132,8 +145,7 @@ void Logger::write_csv_row(const UpdateArgs& a) noexcept {
                      static_cast<double>(nanos % 1'000'000'000) / 1e9;
   CsvRow row;
   row.timestamp = timestamp;
-#define VORLISK_FIELD_(cell, type, kind, arg, hist, csv) \
-  VORLISK_IF_CSV(csv)(row.cell = VORLISK_LATEST(kind, m, cell, a, arg);)
+#define VORLISK_FIELD_(cell, type, kind, arg, hist, csv) VORLISK_IF_CSV(csv)(row.cell = m.cell.load();)
   VORLISK_METRICS(VORLISK_FIELD_)
 #undef VORLISK_FIELD_
   csv_->try_write_row(row);

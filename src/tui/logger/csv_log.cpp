@@ -1,4 +1,4 @@
-#include "tui/csv_log.hpp"
+#include "tui/logger/csv_log.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,7 +12,7 @@
 #include <type_traits>
 #include <system_error>
 
-#include "tui/fork_generation.hpp"
+#include "tui/logger/fork_generation.hpp"
 
 namespace vorlisk::tui {
 

@@ -1,0 +1,150 @@
+// The toolkit's cells, layout and terminal backend.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <stdexcept>
+#include <string>
+#include <system_error>
+#include <tuple>
+#include <vector>
+
+#include "tui/term/backend.hpp"
+#include "tui/term/layout.hpp"
+#include "tui/term/text.hpp"
+#include "tui_test_support.hpp"
+
+namespace vorlisk::tui::term {
+namespace {
+
+using Rows = std::vector<std::string>;
+
+TEST(Buffer, TextIsOneColumnPerCodePointCutAtTheAreaAndNeverAControlSequence) {
+  EXPECT_EQ(text_width("a┌─│█⣿"), 6u);
+  EXPECT_EQ(text_width("a\xE2\x94"), 3u);  // a cut-off sequence counts byte by byte
+  Buffer buffer(Rect{0, 0, 6, 3});
+  EXPECT_EQ(buffer.set_string(3, 0, "│abcdef", Style{}), 6);
+  EXPECT_EQ(buffer.set_string(0, 1, "xyz", Style{}, 2), 2);
+  EXPECT_EQ(buffer.set_string(0, 3, "outside", Style{}), 0);
+  buffer.set_string(0, 2, "\x1b[\t\x7f\xC2\x9B\xFF", Style{});
+  EXPECT_EQ(testing::rows(buffer), (Rows{"   │ab", "xy    ", " [   \xEF\xBF\xBD"}));
+  Buffer offset(Rect{2, 1, 3, 1});
+  EXPECT_EQ(offset.set_string(0, 1, "abcdef", Style{}), 5);
+  EXPECT_EQ(offset.row_text(1), "cde");
+}
+
+// The views' layouts show the common cases; these are the rules at the edges.
+TEST(Split, GivesEachPartItsShareInOrderWithoutGapsInBothDirections) {
+  using C = Constraint;
+  const std::vector<C> rows{C::length(5), C::length(3), C::min(8), C::length(3)};
+  const std::tuple<std::uint16_t, std::vector<C>, std::vector<std::uint16_t>> cases[] = {
+      {10, rows, {5, 3, 0, 2}}, {4, rows, {4, 0, 0, 0}},  // too small: Min first, then from the last
+      {103, {C::percentage(25), C::percentage(25), C::percentage(25), C::percentage(25)}, {25, 25, 25, 28}},
+      {12, {C::min(1), C::length(2), C::min(1), C::min(1)}, {4, 2, 3, 3}},
+      {10, {C::percentage(80), C::percentage(80)}, {8, 2}}};
+  for (const auto& [total, constraints, sizes] : cases) {
+    for (Direction d : {Direction::Horizontal, Direction::Vertical}) {
+      const bool v = d == Direction::Vertical;
+      std::vector<Rect> parts(constraints.size());
+      split(v ? Rect{2, 3, 7, total} : Rect{3, 2, total, 7}, d, constraints, parts);
+      std::uint16_t next = 3;
+      for (std::size_t i = 0; i < parts.size(); ++i) {
+        EXPECT_EQ(parts[i], (v ? Rect{2, next, 7, sizes[i]} : Rect{next, 2, sizes[i], 7})) << total << " part " << i;
+        next = static_cast<std::uint16_t>(next + sizes[i]);
+      }
+    }
+  }
+  auto parts = split(Rect{65530, 0, 20, 1}, Direction::Horizontal, std::array{C::length(4), C::min(0)});
+  EXPECT_EQ(parts[1], (Rect{65534, 0, 1, 1}));  // never past the last coordinate
+}
+
+// Keeps every write, so a test sees exactly what a terminal would receive.
+struct CapturedOutput : Output {
+  void write(std::string_view bytes) override {
+    if (fail) throw std::system_error(std::make_error_code(std::errc::io_error));
+    writes.emplace_back(bytes);
+  }
+  void flush() override { ++flushes; }
+  std::vector<std::string> writes;
+  int flushes = 0;
+  bool fail = false;
+};
+
+// A status line with one bold figure, as the views draw them.
+auto status(std::string_view figure) {
+  return [figure](Frame& frame) {
+    frame.buffer.set_string(0, 1, "Steps: ", fg(Color::Gray));
+    frame.buffer.set_string(7, 1, figure, fg(Color::Cyan).bold());
+  };
+}
+
+TEST(Terminal, WritesOnlyTheCellsThatChangedAndClearsWhenTheSizeDoes) {
+  CapturedOutput out;
+  Terminal terminal(out, ColorMode::Colors);
+  const Size size{20, 3};
+  for (std::string_view figure : {"123,456", "123,456", "123,457", "223,458", "223,4"}) {
+    terminal.draw(size, status(figure));
+  }
+  terminal.draw(Size{10, 2}, status("1"));
+  EXPECT_EQ(out.writes, (Rows{"\x1b[?25l\x1b[0m\x1b[2J\x1b[2;1H\x1b[38;5;7mSteps: \x1b[1;38;5;6m123,456\x1b[0m",
+                              "\x1b[2;14H\x1b[1;38;5;6m7\x1b[0m",  // an unchanged frame writes nothing
+                              "\x1b[2;8H\x1b[1;38;5;6m2\x1b[2;14H8\x1b[0m",
+                              "\x1b[2;13H  ",  // blank cells in the default attributes
+                              "\x1b[0m\x1b[2J\x1b[2;1H\x1b[38;5;7mSteps: \x1b[1;38;5;6m1\x1b[0m"}));
+  EXPECT_EQ(out.flushes, 5);
+  EXPECT_EQ(terminal.current().row_text(1), "Steps: 1  ");
+}
+
+TEST(Terminal, AfterAFailedWriteTheNextFrameIsWholeAndAFailedViewWritesNothing) {
+  CapturedOutput out;
+  Terminal terminal(out, ColorMode::Colors);
+  terminal.draw(Size{20, 3}, status("1"));
+  EXPECT_THROW(terminal.draw(Size{20, 3}, [](Frame&) { throw std::runtime_error("view"); }), std::runtime_error);
+  terminal.draw(Size{20, 3}, status("2"));
+  EXPECT_EQ(out.writes.back(), "\x1b[2;8H\x1b[1;38;5;6m2\x1b[0m");
+  out.fail = true;
+  EXPECT_THROW(terminal.draw(Size{20, 3}, status("3")), std::system_error);
+  out.fail = false;
+  terminal.draw(Size{20, 3}, status("3"));
+  EXPECT_EQ(out.writes.back(), "\x1b[0m\x1b[2J\x1b[2;1H\x1b[38;5;7mSteps: \x1b[1;38;5;6m3\x1b[0m");
+}
+
+// The leave-screen sequence shows the cursor too; the terminal object does it as well
+// on its way out, and only when a frame hid it.
+TEST(Terminal, CursorIsShownAgainAtTheEndOnlyWhenAFrameHidIt) {
+  CapturedOutput out;
+  Terminal(out, ColorMode::Colors).show_cursor();
+  EXPECT_TRUE(out.writes.empty());
+  Terminal(out, ColorMode::Colors).draw(Size{20, 3}, status("1"));
+  EXPECT_EQ(out.writes.back(), "\x1b[?25h");
+}
+
+TEST(Terminal, ColoursAndModifiersChangeOnlyWhenTheyDifferAndNoColorKeepsModifiers) {
+  Buffer after(Rect{0, 0, 6, 1});
+  after.set_string(0, 0, "abcdef", Style{}.fg_color(Color::White).bg_color(Color::Black).add(Modifier::Underlined));
+  after.set_style(Rect{1, 0, 1, 1}, Style{}.fg_color(Color::Reset).bg_color(Color::Reset));
+  after.set_style(Rect{2, 0, 4, 1}, Style{}.add(Modifier::Italic));
+  after.set_style(Rect{4, 0, 2, 1}, Style{}.remove(Modifier::Italic).add(Modifier::Reversed).add(Modifier::Dim));
+  std::string colored, plain, full;
+  render_diff(Buffer(Rect{0, 0, 6, 1}), after, ColorMode::Colors, colored);
+  render_diff(Buffer(), after, ColorMode::NoColor, plain);
+  EXPECT_EQ(colored, "\x1b[1;1H\x1b[4;38;5;15;48;5;0ma\x1b[39;49mb\x1b[3;38;5;15;48;5;0mcd"
+                     "\x1b[0;2;4;7;38;5;15;48;5;0mef\x1b[0m");
+  EXPECT_EQ(plain, "\x1b[1;1H\x1b[4mab\x1b[3mcd\x1b[0;2;4;7mef\x1b[0m");
+  render_full(after, ColorMode::NoColor, full);
+  EXPECT_EQ(full, "\x1b[4mab\x1b[3mcd\x1b[0;2;4;7mef\x1b[0m\n");
+}
+
+TEST(Terminal, NoColorWithAValueIsReadOnceAtTheFirstCall) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");  // a fresh process, whatever ran before
+  auto first_call_with = [](const char* value) {
+    ::setenv("NO_COLOR", value, 1);
+    const ColorMode first = color_mode_from_env();
+    ::setenv("NO_COLOR", *value ? "" : "1", 1);  // later changes are not seen
+    std::exit(first == color_mode_from_env() && first == ColorMode::NoColor ? 10 : 20);
+  };
+  EXPECT_EXIT(first_call_with("1"), ::testing::ExitedWithCode(10), "");
+  EXPECT_EXIT(first_call_with(""), ::testing::ExitedWithCode(20), "");
+}
+
+}  // namespace
+}  // namespace vorlisk::tui::term

@@ -1,0 +1,106 @@
+// What the views do not show of the widgets: areas too small or partly outside the
+// buffer, and the line chart's clipping, gaps, shared cells and legend.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "tui/term/widgets/chart.hpp"
+#include "tui/term/widgets/gauge.hpp"
+#include "tui/term/widgets/paragraph.hpp"
+#include "tui/term/widgets/sparkline.hpp"
+#include "tui_test_support.hpp"
+
+namespace vorlisk::tui::term {
+namespace {
+
+using Rows = std::vector<std::string>;
+using testing::rows;
+
+TEST(Widgets, TinyAreasStayInside) {
+  const std::vector<Point> data{{0, 0}, {1, 1}, {NAN, 2}};
+  const std::vector<Dataset> d{{.name = "Reward", .data = data}};
+  const std::vector<std::uint64_t> bars{5, UINT64_MAX};
+  const Chart chart{.datasets = d, .x_axis = Axis{.bounds = {0, 1}, .labels = {"0", "0.5", "1"}},
+                    .y_axis = Axis{.title = "Reward", .bounds = {0, 1}, .labels = {"0.00", "0.50", "1.00"}},
+                    .block = Block{.title = " Reward History "}};
+  for (std::uint16_t w = 0; w < 10; ++w) {
+    for (std::uint16_t h = 0; h < 8; ++h) {
+      Buffer buffer(Rect{0, 0, 12, 10});
+      const Rect area{1, 1, w, h};
+      chart.render(area, buffer);
+      Gauge{.percent = 50, .block = Block{.title = "title"}}.render(area, buffer);
+      Sparkline{.data = bars, .block = Block{}}.render(area, buffer);
+      for (std::uint16_t y = 0; y < 10; ++y) {
+        for (std::uint16_t x = 0; x < 12; ++x) {
+          if (!area.contains(x, y)) {
+            ASSERT_EQ(buffer.at(x, y), Cell{}) << w << "x" << h;
+          }
+        }
+      }
+    }
+  }
+  Buffer small(Rect{0, 0, 3, 2});
+  chart.render(Rect{1, 1, 9, 9}, small);
+  EXPECT_EQ(rows(small), (Rows{"   ", " ┌ "}));
+}
+
+// Over [0, 1] x [0, 1] without labels or titles: the axes take the left column and
+// the bottom row, so 5 x 3 cells leave a plot of 4 x 2 cells, 8 x 8 dots.
+Buffer draw(const std::vector<Dataset>& datasets, std::uint16_t width = 5, std::uint16_t height = 3,
+            std::array<double, 2> x = {0, 1}, std::array<double, 2> y = {0, 1}) {
+  Buffer buffer(Rect{0, 0, width, height});
+  Chart{.datasets = datasets, .x_axis = Axis{.bounds = {x[0], x[1]}}, .y_axis = Axis{.bounds = {y[0], y[1]}}}.render(
+      buffer.area(), buffer);
+  return buffer;
+}
+
+TEST(Chart, AxesLabelsAndTitlesAroundThePlot) {
+  const Chart chart{.x_axis = Axis{.title = "t", .bounds = {0, 1}, .labels = {"0", "50", "100"}},
+              .y_axis = Axis{.title = "Loss", .bounds = {0, 1}, .labels = {"-1", "0", "1.5"}}, .block = Block{}};
+  Buffer b(Rect{0, 0, 16, 9});
+  chart.render(b.area(), b);
+  EXPECT_EQ(rows(b), (Rows{"┌──────────────┐", "│Loss          │", "│1.5│          │", "│0  │          │",
+                           "│   │          │", "│-1 │         t│", "│   └──────────│", "│    0   50 100│",
+                           "└──────────────┘"}));
+  const Chart touching{.x_axis = Axis{.bounds = {0, 1}, .labels = {"10.0K", "10.0K", "10.0K"}}};
+  Buffer narrow(Rect{0, 0, 12, 3});
+  touching.render(narrow.area(), narrow);
+  EXPECT_EQ(narrow.row_text(2), " 10.0K 10.0K");  // a label that would touch another is left out
+}
+
+TEST(Chart, LinesAreBrailleSegmentsClippedToTheBoundsAndBrokenByNonFinitePoints) {
+  const std::vector<Point> diagonal{{0, 0}, {1, 1}}, beyond{{-1, -1}, {2, 2}}, flat{{0, 0.5}, {1, 0.5}},
+      outside{{2, 0}, {3, 1}, {1.5, -5}}, broken{{0, 0}, {0.4, 0.4}, {NAN, 0.5}, {0.6, 0.6}, {1, INFINITY}, {1, 1}};
+  EXPECT_EQ(rows(draw({{.data = diagonal}})), (Rows{"│  ⡠⠊", "│⡠⠊  ", "└────"}));
+  EXPECT_EQ(rows(draw({{.data = beyond}})), (Rows{"│  ⡠⠊", "│⡠⠊  ", "└────"}));
+  EXPECT_EQ(rows(draw({{.data = flat}, {.data = outside}})), (Rows{"│    ", "│⠉⠉⠉⠉", "└────"}));
+  EXPECT_EQ(rows(draw({{.data = broken}})), (Rows{"│  ⡀⠈", "│⡠⠊  ", "└────"}));
+  // Datasets share cells; the last one drawn colours them.
+  Buffer b = draw({{.data = diagonal, .style = fg(Color::Red)}, {.data = flat, .style = fg(Color::Blue)}});
+  EXPECT_EQ(rows(b), (Rows{"│  ⡠⠊", "│⡩⠋⠉⠉", "└────"}));
+  EXPECT_EQ(b.at(1, 1).fg, Color::Blue);
+  EXPECT_EQ(b.at(3, 0).fg, Color::Red);
+  // Bounds of one value put its points in the middle; reversed or NaN ones draw none.
+  const std::vector<Point> five{{5, 5}, {6, 5}};
+  EXPECT_EQ(rows(draw({{.data = five}}, 4, 3, {5, 5}, {5, 5})), (Rows{"│   ", "│ ⠈ ", "└───"}));
+  EXPECT_EQ(rows(draw({{.data = five}}, 4, 3, {6, 5}, {NAN, 5})), (Rows{"│   ", "│   ", "└───"}));
+}
+
+TEST(Chart, LegendInTheTopRightCornerOnlyWhenThereIsRoom) {
+  const std::vector<Point> flat{{0, 1}, {1, 1}};
+  const std::vector<Dataset> d{{.name = "Policy", .data = flat, .style = fg(Color::Red)},
+                               {.name = "", .data = flat},
+                               {.name = "Value", .data = flat, .style = fg(Color::Blue)}};
+  Buffer b = draw(d, 17, 7);
+  EXPECT_EQ(rows(b, 0, 4), (Rows{"│⠉⠉⠉⠉⠉⠉⠉⠉┌──────┐", "│        │Policy│", "│        │Value │", "│        └──────┘"}));
+  EXPECT_EQ(b.at(10, 1).fg, Color::Red);
+  EXPECT_EQ(b.at(10, 2).fg, Color::Blue);
+  EXPECT_EQ(rows(draw(d, 17, 6))[0], "│⠉⠉⠉⠉⠉⠉⠉⠉⠉⠉⠉⠉⠉⠉⠉⠉");  // too low
+  EXPECT_EQ(rows(draw(d, 16, 7))[0], "│⠉⠉⠉⠉⠉⠉⠉⠉⠉⠉⠉⠉⠉⠉⠉");   // too narrow
+}
+
+}  // namespace
+}  // namespace vorlisk::tui::term
