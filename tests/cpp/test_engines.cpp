@@ -96,10 +96,7 @@ TYPED_TEST(Engines, ChunkCountsGiveTheSameBitsWithoutBlocks) {
 TYPED_TEST(Engines, ConstructionRules) {
   EXPECT_THROW(TypeParam::with_workers(0, 1), InternalFailure);
   EXPECT_EQ(TypeParam::with_workers(4, 0).workers, 1u);
-  const auto env = TypeParam::with_workers(3, 2);
-  EXPECT_EQ(env.max_steps, 200u);
-  EXPECT_EQ(env.lane_seeds, (std::vector<std::uint64_t>{0, 1, 2}));
-  EXPECT_EQ(this->observations(env), std::vector<float>(3 * TypeParam::kObservationSize, 0.0f));
+  EXPECT_EQ(TypeParam::with_workers(3, 2).max_steps, 200u);
 }
 
 // Lane i starts from seed + i; a restarted lane draws from the seed its task's rule
@@ -154,10 +151,10 @@ TYPED_TEST(Engines, TheLimitTruncatesAndLogsEachEpisodeOnce) {
   }
 }
 
+// With more workers than lanes every chunk past the lanes is empty, so any such count,
+// however huge, cuts the lanes exactly as num_envs + 1 workers do.
 TYPED_TEST(Engines, SurplusWorkersLeaveEmptyChunks) {
-  auto env = TypeParam::with_workers(5, 16);
-  env.step_auto_reset(std::vector<float>(5, 1.0f));
-  EXPECT_EQ(env.episode_steps, std::vector<std::uint32_t>(5, 1));
+  EXPECT_TRUE(same_bits(trace<TypeParam>(21, SIZE_MAX, false), trace<TypeParam>(21, 22, false)));
 }
 
 // A slice of the wrong length is a broken invariant: it is reported with both
@@ -181,7 +178,6 @@ TYPED_TEST(Engines, WrongLengthsFailBeforeAnythingChanges) {
         {"write_observations", 9, 10 * TypeParam::kObservationSize,
          [&] { env.write_observations(floats); }},
         {"write_rewards", 9, 10, [&] { env.write_rewards(floats); }},
-        {"write_terminals", 11, 10, [&] { env.write_terminals(bytes); }},
         {"write_truncations", 11, 10, [&] { env.write_truncations(bytes); }},
     };
     for (const Call& call : calls) {

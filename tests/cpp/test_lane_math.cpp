@@ -63,13 +63,5 @@ TEST(FloorF32, EightLaneFormMatchesStdFloor) {
 }
 #endif
 
-TEST(Clip, BoundsBothSidesAndLetsNaNThrough) {
-  EXPECT_EQ(clip(-3.0f, -2.0f, 2.0f), -2.0f);
-  EXPECT_EQ(clip(3.0f, -2.0f, 2.0f), 2.0f);
-  EXPECT_EQ(clip(1.5f, -2.0f, 2.0f), 1.5f);
-  EXPECT_EQ(clip(-INFINITY, -2.0f, 2.0f), -2.0f);
-  EXPECT_TRUE(std::isnan(clip(NAN, -2.0f, 2.0f)));
-}
-
 }  // namespace
 }  // namespace vorlisk::envs

@@ -51,18 +51,6 @@ TEST(PendulumExactStep, CostsTheStateItStartedFrom) {
 
 class PendulumPaths : public ::testing::TestWithParam<Path> {};
 
-TEST_P(PendulumPaths, OversizedTorquesActAsTheLimit) {
-  for (const auto& [torque, limit] : {std::pair{5.0f, 2.0f}, std::pair{-5.0f, -2.0f},
-                                      std::pair{kInf, 2.0f}, std::pair{-kInf, -2.0f}}) {
-    const Pendulum big = step_from(GetParam(), 0.7f, -1.5f, torque);
-    const Pendulum clipped = step_from(GetParam(), 0.7f, -1.5f, limit);
-    EXPECT_EQ(big.theta, clipped.theta) << torque;
-    EXPECT_EQ(big.theta_dot, clipped.theta_dot) << torque;
-    EXPECT_EQ(big.cos_theta, clipped.cos_theta) << torque;
-    EXPECT_EQ(big.rewards, clipped.rewards) << torque;  // also costed as the limit
-  }
-}
-
 TEST_P(PendulumPaths, NaNTorquePoisonsTheLaneAndTheLogUntilCleared) {
   const Path& path = GetParam();
   auto env = Pendulum::with_workers(path.num_envs, path.workers);
