@@ -59,18 +59,6 @@ INSTANTIATE_TEST_SUITE_P(
         ChunkCase{ChunkRule::kCeil, 100, 8, 16,
                   {{0, 16}, {16, 32}, {32, 48}, {48, 64}, {64, 80}, {80, 96}, {96, 100}, kEmpty}}));
 
-TEST(ChunkRange, HugeWorkerCountsRunOneChunkPerLaneGroup) {
-  EXPECT_EQ(nonempty_chunks(SIZE_MAX, 100, 8).count, 13u);
-  const ChunkSpan all_in_last = nonempty_chunks(SIZE_MAX, 3, 0);
-  EXPECT_EQ(all_in_last.first, SIZE_MAX - 1);
-  EXPECT_EQ(all_in_last.count, 1u);
-}
-
-TEST(ChunkRange, HugeChunkIndexDoesNotOverflow) {
-  const LaneRange r = chunk_range(SIZE_MAX / 4, SIZE_MAX, 100, 8);
-  EXPECT_TRUE(r.empty());
-}
-
 TEST(ThreadCount, AcceptsOnlyPositiveDecimalIntegers) {
   EXPECT_EQ(parse_thread_count("4"), 4u);
   EXPECT_EQ(parse_thread_count("16"), 16u);

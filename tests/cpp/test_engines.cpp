@@ -76,21 +76,20 @@ bool same_bits(const std::vector<float>& a, const std::vector<float>& b, std::si
 
 // Vectors of four or eight lanes (eight where the processor has AVX2) and the lanes
 // left over one at a time must give the same bits: with 27 lanes and 1 or 3 workers,
-// lanes move between vectors and single lanes with the width.
-TYPED_TEST(Engines, VectorWidthsGiveTheSameBits) {
+// lanes move between vectors and single lanes with the width. Below one block every
+// path takes the exact formulas, so any number of chunks gives the lanes the same bits
+// (only the log's total may be summed in another order); and with more workers than
+// lanes every chunk past the lanes is empty, however huge the count.
+TYPED_TEST(Engines, WidthsAndChunkCountsGiveTheSameBits) {
   for (const std::size_t workers : {1u, 3u}) {
     EXPECT_TRUE(same_bits(trace<TypeParam>(27, workers, true), trace<TypeParam>(27, workers, false)))
         << workers << " workers";
   }
-}
-
-// Below one block every path takes the exact formulas, so any number of chunks gives
-// the lanes the same bits (only the log's total may be summed in another order).
-TYPED_TEST(Engines, ChunkCountsGiveTheSameBitsWithoutBlocks) {
   const auto one = trace<TypeParam>(7, 1, false);
   for (const std::size_t workers : {2u, 3u, 8u}) {
     EXPECT_TRUE(same_bits(one, trace<TypeParam>(7, workers, false), 2)) << workers << " workers";
   }
+  EXPECT_TRUE(same_bits(trace<TypeParam>(21, SIZE_MAX, false), trace<TypeParam>(21, 22, false)));
 }
 
 TYPED_TEST(Engines, ConstructionRules) {
@@ -99,29 +98,37 @@ TYPED_TEST(Engines, ConstructionRules) {
   EXPECT_EQ(TypeParam::with_workers(3, 2).max_steps, 200u);
 }
 
-// Lane i starts from seed + i; a restarted lane draws from the seed its task's rule
-// gives, whichever path stepped it; seeds wrap around at the top of the range.
-TYPED_TEST(Engines, EachStartDrawsFromTheSeedItsRuleGives) {
-  for (const std::size_t workers : {1u, 3u}) {
-    auto env = TypeParam::with_workers(11, workers);
-    env.rewards.assign(11, 5.0f);
+// Lane i starts from seed + i. The step that reaches the limit truncates on every path
+// (a block and its tail, chunks, a lone tail lane); the episode is logged once, with
+// its whole length, and the lane restarts from the seed its task's rule gives. Seeds
+// wrap around at the top of the range.
+TYPED_TEST(Engines, TheLimitEndsEachEpisodeOnceAndItsLaneRestartsFromItsNextSeed) {
+  for (const auto& [n, workers] : {std::pair<std::size_t, std::size_t>{11, 1}, {11, 3}, {1, 1}}) {
+    auto env = TypeParam::with_workers(n, workers);
+    env.rewards.assign(n, 5.0f);
     env.log.episode_count = 7;
     env.reset(500);
     EXPECT_EQ(env.seed, 500u);
     EXPECT_EQ(env.rewards[0], TypeParam::kCompat.reset_clears_rewards ? 0.0f : 5.0f);
     EXPECT_EQ(env.log.episode_count, 7u);
-    EXPECT_EQ(this->row(this->observations(env), 4), this->start_from(504));
+    EXPECT_EQ(this->row(this->observations(env), n - 1), this->start_from(500 + n - 1));
 
-    env.episode_steps.assign(11, 199);  // every lane ends its episode this step
-    env.step_auto_reset(std::vector<float>(11, 0.0f));
-    ASSERT_EQ(env.truncations, std::vector<std::uint8_t>(11, 1));
+    env.episode_steps.assign(n, 198);
+    const std::vector<float> actions(n, 0.0f);
+    env.step_auto_reset(actions);
+    EXPECT_EQ(env.truncations, std::vector<std::uint8_t>(n, 0));
+    env.step_auto_reset(actions);  // every lane reaches the limit
+    ASSERT_EQ(env.truncations, std::vector<std::uint8_t>(n, 1)) << n << " lanes, " << workers;
+    EXPECT_EQ(env.episode_steps, std::vector<std::uint32_t>(n, 0));
+    EXPECT_EQ(env.log.episode_count, 7 + n);
+    EXPECT_EQ(env.log.total_steps, 200u * n);
     const auto obs = this->observations(env);
-    for (std::size_t i = 0; i < 11; ++i) {
-      const std::uint64_t next = this->kFreshSeeds ? 500 + i + 11 : 500 + i + 1;
+    for (std::size_t i = 0; i < n; ++i) {
+      const std::uint64_t next = this->kFreshSeeds ? 500 + i + n : 500 + i + 1;
       EXPECT_EQ(this->row(obs, i), this->start_from(next)) << "lane " << i;
     }
     env.reset(1);
-    EXPECT_EQ(env.truncations, std::vector<std::uint8_t>(11, 0));
+    EXPECT_EQ(env.truncations, std::vector<std::uint8_t>(n, 0));
   }
   auto top = TypeParam::with_workers(4, 1);
   top.reset(std::numeric_limits<std::uint64_t>::max() - 1);
@@ -131,30 +138,6 @@ TYPED_TEST(Engines, EachStartDrawsFromTheSeedItsRuleGives) {
   fresh.episode_steps.assign(9, 199);
   fresh.step_auto_reset(std::vector<float>(9, 0.0f));
   EXPECT_EQ(this->row(this->observations(fresh), 3), this->start_from(this->kFreshSeeds ? 3 + 9 : 3));
-}
-
-// The step that reaches the limit truncates on every path; the episode is logged
-// once, with its whole length, and the lane starts afresh.
-TYPED_TEST(Engines, TheLimitTruncatesAndLogsEachEpisodeOnce) {
-  for (const auto& [n, workers] : {std::pair<std::size_t, std::size_t>{1, 1}, {8, 1}, {13, 1}, {13, 2}}) {
-    auto env = TypeParam::with_workers(n, workers);
-    env.reset(3);
-    env.episode_steps.assign(n, 198);
-    const std::vector<float> actions(n, 1.0f);
-    env.step_auto_reset(actions);
-    EXPECT_EQ(env.truncations, std::vector<std::uint8_t>(n, 0));
-    env.step_auto_reset(actions);
-    EXPECT_EQ(env.truncations, std::vector<std::uint8_t>(n, 1)) << n << " lanes, " << workers;
-    EXPECT_EQ(env.episode_steps, std::vector<std::uint32_t>(n, 0));
-    EXPECT_EQ(env.log.episode_count, n);
-    EXPECT_EQ(env.log.total_steps, 200u * n);
-  }
-}
-
-// With more workers than lanes every chunk past the lanes is empty, so any such count,
-// however huge, cuts the lanes exactly as num_envs + 1 workers do.
-TYPED_TEST(Engines, SurplusWorkersLeaveEmptyChunks) {
-  EXPECT_TRUE(same_bits(trace<TypeParam>(21, SIZE_MAX, false), trace<TypeParam>(21, 22, false)));
 }
 
 // A slice of the wrong length is a broken invariant: it is reported with both
