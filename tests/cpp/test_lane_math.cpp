@@ -43,25 +43,5 @@ TEST(FloorF32, MatchesStdFloorBitForBit) {
   }
 }
 
-#if defined(__x86_64__)
-// Eight-lane blocks use the processor's own floor instruction. (Through memory: an
-// eight-lane value may not cross between AVX2 and baseline code by value.)
-[[gnu::target("avx2")]] void floor8(const float* in, float* out) {
-  store(out, floor_f32(load<F32x8>(in)));
-}
-
-TEST(FloorF32, EightLaneFormMatchesStdFloor) {
-  if (!__builtin_cpu_supports("avx2")) GTEST_SKIP() << "no AVX2";
-  for (std::uint64_t bits = 0; bits < (1ull << 32); bits += 8 * 4099) {
-    float x[8], lanes[8];
-    for (int k = 0; k < 8; ++k) x[k] = std::bit_cast<float>(static_cast<std::uint32_t>(bits + k * 4099));
-    floor8(x, lanes);
-    for (int k = 0; k < 8; ++k) {
-      ASSERT_TRUE(same_bits(lanes[k], std::floor(x[k]))) << std::hexfloat << x[k];
-    }
-  }
-}
-#endif
-
 }  // namespace
 }  // namespace vorlisk::envs
