@@ -1,7 +1,6 @@
 // The toolkit's cells, layout and terminal backend.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -132,18 +131,6 @@ TEST(Terminal, ColoursAndModifiersChangeOnlyWhenTheyDifferAndNoColorKeepsModifie
   EXPECT_EQ(plain, "\x1b[1;1H\x1b[4mab\x1b[3mcd\x1b[0;2;4;7mef\x1b[0m");
   render_full(after, ColorMode::NoColor, full);
   EXPECT_EQ(full, "\x1b[4mab\x1b[3mcd\x1b[0;2;4;7mef\x1b[0m\n");
-}
-
-TEST(Terminal, NoColorWithAValueIsReadOnceAtTheFirstCall) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");  // a fresh process, whatever ran before
-  auto first_call_with = [](const char* value) {
-    ::setenv("NO_COLOR", value, 1);
-    const ColorMode first = color_mode_from_env();
-    ::setenv("NO_COLOR", *value ? "" : "1", 1);  // later changes are not seen
-    std::exit(first == color_mode_from_env() && first == ColorMode::NoColor ? 10 : 20);
-  };
-  EXPECT_EXIT(first_call_with("1"), ::testing::ExitedWithCode(10), "");
-  EXPECT_EXIT(first_call_with(""), ::testing::ExitedWithCode(20), "");
 }
 
 }  // namespace
