@@ -1,9 +1,7 @@
 // The toolkit's cells, layout and terminal backend.
 #include <gtest/gtest.h>
 
-#include <stdexcept>
 #include <string>
-#include <system_error>
 #include <tuple>
 #include <vector>
 
@@ -58,14 +56,10 @@ TEST(Split, GivesEachPartItsShareInOrderWithoutGapsInBothDirections) {
 
 // Keeps every write, so a test sees exactly what a terminal would receive.
 struct CapturedOutput : Output {
-  void write(std::string_view bytes) override {
-    if (fail) throw std::system_error(std::make_error_code(std::errc::io_error));
-    writes.emplace_back(bytes);
-  }
+  void write(std::string_view bytes) override { writes.emplace_back(bytes); }
   void flush() override { ++flushes; }
   std::vector<std::string> writes;
   int flushes = 0;
-  bool fail = false;
 };
 
 // A status line with one bold figure, as the views draw them.
@@ -91,20 +85,6 @@ TEST(Terminal, WritesOnlyTheCellsThatChangedAndClearsWhenTheSizeDoes) {
                               "\x1b[0m\x1b[2J\x1b[2;1H\x1b[38;5;7mSteps: \x1b[1;38;5;6m1\x1b[0m"}));
   EXPECT_EQ(out.flushes, 5);
   EXPECT_EQ(terminal.current().row_text(1), "Steps: 1  ");
-}
-
-TEST(Terminal, AfterAFailedWriteTheNextFrameIsWholeAndAFailedViewWritesNothing) {
-  CapturedOutput out;
-  Terminal terminal(out, ColorMode::Colors);
-  terminal.draw(Size{20, 3}, status("1"));
-  EXPECT_THROW(terminal.draw(Size{20, 3}, [](Frame&) { throw std::runtime_error("view"); }), std::runtime_error);
-  terminal.draw(Size{20, 3}, status("2"));
-  EXPECT_EQ(out.writes.back(), "\x1b[2;8H\x1b[1;38;5;6m2\x1b[0m");
-  out.fail = true;
-  EXPECT_THROW(terminal.draw(Size{20, 3}, status("3")), std::system_error);
-  out.fail = false;
-  terminal.draw(Size{20, 3}, status("3"));
-  EXPECT_EQ(out.writes.back(), "\x1b[0m\x1b[2J\x1b[2;1H\x1b[38;5;7mSteps: \x1b[1;38;5;6m3\x1b[0m");
 }
 
 // The leave-screen sequence shows the cursor too; the terminal object does it as well

@@ -1,5 +1,5 @@
-// What the views do not show of the line chart: its labels, clipping, gaps, shared
-// cells and legend.
+// What the views do not show of the line chart: its clipping, gaps, shared cells and
+// legend.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -24,20 +24,6 @@ Buffer draw(const std::vector<Dataset>& datasets, std::uint16_t width = 5, std::
   Chart{.datasets = datasets, .x_axis = Axis{.bounds = {x[0], x[1]}}, .y_axis = Axis{.bounds = {y[0], y[1]}}}.render(
       buffer.area(), buffer);
   return buffer;
-}
-
-TEST(Chart, AxesLabelsAndTitlesAroundThePlot) {
-  const Chart chart{.x_axis = Axis{.title = "t", .bounds = {0, 1}, .labels = {"0", "50", "100"}},
-              .y_axis = Axis{.title = "Loss", .bounds = {0, 1}, .labels = {"-1", "0", "1.5"}}, .block = Block{}};
-  Buffer b(Rect{0, 0, 16, 9});
-  chart.render(b.area(), b);
-  EXPECT_EQ(rows(b), (Rows{"┌──────────────┐", "│Loss          │", "│1.5│          │", "│0  │          │",
-                           "│   │          │", "│-1 │         t│", "│   └──────────│", "│    0   50 100│",
-                           "└──────────────┘"}));
-  const Chart touching{.x_axis = Axis{.bounds = {0, 1}, .labels = {"10.0K", "10.0K", "10.0K"}}};
-  Buffer narrow(Rect{0, 0, 12, 3});
-  touching.render(narrow.area(), narrow);
-  EXPECT_EQ(narrow.row_text(2), " 10.0K 10.0K");  // a label that would touch another is left out
 }
 
 TEST(Chart, LinesAreBrailleSegmentsClippedToTheBoundsAndBrokenByNonFinitePoints) {

@@ -77,12 +77,6 @@ TEST(Monitor, WritesWhatTheLibraryReportsAndLeavesTheRest) {
   }
 }
 
-TEST(Monitor, UsedMemoryIsShiftedDownToMiB) {
-  for (auto [bytes, mib] : {std::pair<std::uint64_t, std::uint64_t>{1048575, 0}, {1048576, 1}, {3u << 30, 3072}}) {
-    EXPECT_EQ(run_cycles(1, testing::kNoNvml, {.used_bytes = bytes, .on_cpu_refresh = {}})->memory_mb.load(), mib) << bytes;
-  }
-}
-
 // close() must not wait out the period, however long it is.
 TEST(Monitor, StoppingCutsTheLongestPauseShort) {
   auto metrics = std::make_shared<MetricsBuffer>();
