@@ -1,10 +1,7 @@
 // The toolkit's cells, layout and terminal backend.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <stdexcept>
 #include <string>
-#include <system_error>
 #include <tuple>
 #include <vector>
 
@@ -59,14 +56,10 @@ TEST(Split, GivesEachPartItsShareInOrderWithoutGapsInBothDirections) {
 
 // Keeps every write, so a test sees exactly what a terminal would receive.
 struct CapturedOutput : Output {
-  void write(std::string_view bytes) override {
-    if (fail) throw std::system_error(std::make_error_code(std::errc::io_error));
-    writes.emplace_back(bytes);
-  }
+  void write(std::string_view bytes) override { writes.emplace_back(bytes); }
   void flush() override { ++flushes; }
   std::vector<std::string> writes;
   int flushes = 0;
-  bool fail = false;
 };
 
 // A status line with one bold figure, as the views draw them.
@@ -94,20 +87,6 @@ TEST(Terminal, WritesOnlyTheCellsThatChangedAndClearsWhenTheSizeDoes) {
   EXPECT_EQ(terminal.current().row_text(1), "Steps: 1  ");
 }
 
-TEST(Terminal, AfterAFailedWriteTheNextFrameIsWholeAndAFailedViewWritesNothing) {
-  CapturedOutput out;
-  Terminal terminal(out, ColorMode::Colors);
-  terminal.draw(Size{20, 3}, status("1"));
-  EXPECT_THROW(terminal.draw(Size{20, 3}, [](Frame&) { throw std::runtime_error("view"); }), std::runtime_error);
-  terminal.draw(Size{20, 3}, status("2"));
-  EXPECT_EQ(out.writes.back(), "\x1b[2;8H\x1b[1;38;5;6m2\x1b[0m");
-  out.fail = true;
-  EXPECT_THROW(terminal.draw(Size{20, 3}, status("3")), std::system_error);
-  out.fail = false;
-  terminal.draw(Size{20, 3}, status("3"));
-  EXPECT_EQ(out.writes.back(), "\x1b[0m\x1b[2J\x1b[2;1H\x1b[38;5;7mSteps: \x1b[1;38;5;6m3\x1b[0m");
-}
-
 // The leave-screen sequence shows the cursor too; the terminal object does it as well
 // on its way out, and only when a frame hid it.
 TEST(Terminal, CursorIsShownAgainAtTheEndOnlyWhenAFrameHidIt) {
@@ -132,18 +111,6 @@ TEST(Terminal, ColoursAndModifiersChangeOnlyWhenTheyDifferAndNoColorKeepsModifie
   EXPECT_EQ(plain, "\x1b[1;1H\x1b[4mab\x1b[3mcd\x1b[0;2;4;7mef\x1b[0m");
   render_full(after, ColorMode::NoColor, full);
   EXPECT_EQ(full, "\x1b[4mab\x1b[3mcd\x1b[0;2;4;7mef\x1b[0m\n");
-}
-
-TEST(Terminal, NoColorWithAValueIsReadOnceAtTheFirstCall) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");  // a fresh process, whatever ran before
-  auto first_call_with = [](const char* value) {
-    ::setenv("NO_COLOR", value, 1);
-    const ColorMode first = color_mode_from_env();
-    ::setenv("NO_COLOR", *value ? "" : "1", 1);  // later changes are not seen
-    std::exit(first == color_mode_from_env() && first == ColorMode::NoColor ? 10 : 20);
-  };
-  EXPECT_EXIT(first_call_with("1"), ::testing::ExitedWithCode(10), "");
-  EXPECT_EXIT(first_call_with(""), ::testing::ExitedWithCode(20), "");
 }
 
 }  // namespace

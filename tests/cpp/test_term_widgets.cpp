@@ -1,5 +1,5 @@
-// What the views do not show of the widgets: areas too small or partly outside the
-// buffer, and the line chart's clipping, gaps, shared cells and legend.
+// What the views do not show of the line chart: its clipping, gaps, shared cells and
+// legend.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -8,9 +8,6 @@
 #include <vector>
 
 #include "tui/term/widgets/chart.hpp"
-#include "tui/term/widgets/gauge.hpp"
-#include "tui/term/widgets/paragraph.hpp"
-#include "tui/term/widgets/sparkline.hpp"
 #include "tui_test_support.hpp"
 
 namespace vorlisk::tui::term {
@@ -18,34 +15,6 @@ namespace {
 
 using Rows = std::vector<std::string>;
 using testing::rows;
-
-TEST(Widgets, TinyAreasStayInside) {
-  const std::vector<Point> data{{0, 0}, {1, 1}, {NAN, 2}};
-  const std::vector<Dataset> d{{.name = "Reward", .data = data}};
-  const std::vector<std::uint64_t> bars{5, UINT64_MAX};
-  const Chart chart{.datasets = d, .x_axis = Axis{.bounds = {0, 1}, .labels = {"0", "0.5", "1"}},
-                    .y_axis = Axis{.title = "Reward", .bounds = {0, 1}, .labels = {"0.00", "0.50", "1.00"}},
-                    .block = Block{.title = " Reward History "}};
-  for (std::uint16_t w = 0; w < 10; ++w) {
-    for (std::uint16_t h = 0; h < 8; ++h) {
-      Buffer buffer(Rect{0, 0, 12, 10});
-      const Rect area{1, 1, w, h};
-      chart.render(area, buffer);
-      Gauge{.percent = 50, .block = Block{.title = "title"}}.render(area, buffer);
-      Sparkline{.data = bars, .block = Block{}}.render(area, buffer);
-      for (std::uint16_t y = 0; y < 10; ++y) {
-        for (std::uint16_t x = 0; x < 12; ++x) {
-          if (!area.contains(x, y)) {
-            ASSERT_EQ(buffer.at(x, y), Cell{}) << w << "x" << h;
-          }
-        }
-      }
-    }
-  }
-  Buffer small(Rect{0, 0, 3, 2});
-  chart.render(Rect{1, 1, 9, 9}, small);
-  EXPECT_EQ(rows(small), (Rows{"   ", " ┌ "}));
-}
 
 // Over [0, 1] x [0, 1] without labels or titles: the axes take the left column and
 // the bottom row, so 5 x 3 cells leave a plot of 4 x 2 cells, 8 x 8 dots.
@@ -55,20 +24,6 @@ Buffer draw(const std::vector<Dataset>& datasets, std::uint16_t width = 5, std::
   Chart{.datasets = datasets, .x_axis = Axis{.bounds = {x[0], x[1]}}, .y_axis = Axis{.bounds = {y[0], y[1]}}}.render(
       buffer.area(), buffer);
   return buffer;
-}
-
-TEST(Chart, AxesLabelsAndTitlesAroundThePlot) {
-  const Chart chart{.x_axis = Axis{.title = "t", .bounds = {0, 1}, .labels = {"0", "50", "100"}},
-              .y_axis = Axis{.title = "Loss", .bounds = {0, 1}, .labels = {"-1", "0", "1.5"}}, .block = Block{}};
-  Buffer b(Rect{0, 0, 16, 9});
-  chart.render(b.area(), b);
-  EXPECT_EQ(rows(b), (Rows{"┌──────────────┐", "│Loss          │", "│1.5│          │", "│0  │          │",
-                           "│   │          │", "│-1 │         t│", "│   └──────────│", "│    0   50 100│",
-                           "└──────────────┘"}));
-  const Chart touching{.x_axis = Axis{.bounds = {0, 1}, .labels = {"10.0K", "10.0K", "10.0K"}}};
-  Buffer narrow(Rect{0, 0, 12, 3});
-  touching.render(narrow.area(), narrow);
-  EXPECT_EQ(narrow.row_text(2), " 10.0K 10.0K");  // a label that would touch another is left out
 }
 
 TEST(Chart, LinesAreBrailleSegmentsClippedToTheBoundsAndBrokenByNonFinitePoints) {

@@ -1,5 +1,7 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -37,6 +39,16 @@ TEST(BufferedWriter, FlushesOnlyWhenAPieceDoesNotFit) {
     }
     EXPECT_EQ(file.contents(), expected);  // destruction flushes, order kept
   }
+}
+
+// A full disk costs rows, never the process: the writer counts the lines it lost
+// for the logger to report.
+TEST(BufferedWriter, CountsTheLinesItCouldNotWrite) {
+  BufferedWriter writer(::open("/dev/full", O_WRONLY | O_CLOEXEC));
+  for (int i = 0; i < 3000; ++i) writer.write("0.000,1\n");
+  writer.flush();
+  EXPECT_EQ(writer.first_error(), ENOSPC);
+  EXPECT_EQ(writer.lost_lines(), 3000u);
 }
 
 std::string formatted(const CsvRow& row) {

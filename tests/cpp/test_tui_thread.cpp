@@ -1,6 +1,5 @@
 // The terminal loop against a scripted keyboard, a fake clock and captured output:
-// when frames are drawn, what the keys do, and that the terminal is given back on
-// every way out.
+// what the keys do, and that the terminal is given back on every way out.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -93,39 +92,6 @@ struct FakeDevices final : term::Input, term::Output, term::RawMode, term::SizeS
 };
 
 std::vector<Poll> timeouts(int n) { return std::vector<Poll>(n, Poll{}); }
-
-TEST(Loop, FramesComeAtTheRenderIntervalWhateverTheKeys) {
-  struct Case {
-    std::uint64_t interval;
-    std::vector<Poll> polls;
-    std::vector<long> times;
-  };
-  for (const Case& c : {Case{100, timeouts(25), {100, 200}},  // the first one interval after setup
-                        Case{0, {{"x", 3}, {}, {"\x1b[A", 1}, {}}, {3, 13, 14, 24, 34}},  // every turn
-                        Case{20, std::vector<Poll>(30, Poll{"s", 7}),  // keys neither delay nor crowd them
-                             {21, 42, 63, 84, 105, 126, 147, 168, 189, 210}}}) {
-    FakeDevices loop;
-    loop.run(c.interval, c.polls);
-    std::vector<long> times;
-    for (const Drawn& d : loop.frames) times.push_back(d.ms);
-    EXPECT_EQ(times, c.times) << c.interval;
-    EXPECT_TRUE(loop.text.starts_with(kEnterAlternateScreen));
-  }
-}
-
-TEST(Loop, PauseDrawsNothingKeepsLastDrawAndModeChangesShowAfterResuming) {
-  std::vector<Poll> polls = timeouts(4);  // t = 40
-  for (const char* key : {"p", "m", "\x10"}) {  // 50: paused; 160: next mode; 270: Control-p resumes
-    polls.push_back({key});
-    polls.insert(polls.end(), *key == 0x10 ? 0 : 10, Poll{});
-  }
-  polls.insert(polls.end(), 10, Poll{});
-  FakeDevices loop;
-  loop.run(100, polls);
-  EXPECT_EQ(loop.frames, (std::vector<Drawn>{{270, TUIMode::Dashboard, {0, 0, 40, 10}},  // at once
-                                             {370, TUIMode::Dashboard, {0, 0, 40, 10}}}));
-  EXPECT_FALSE(loop.state.paused->load());
-}
 
 // A turn per key, one for the ignored rest and one for the last, empty poll; the
 // size is read before each frame.

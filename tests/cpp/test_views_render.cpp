@@ -20,42 +20,53 @@ using testing::rows;
 using testing::ViewState;
 using Rows = std::vector<std::string>;
 
-// The first n code points of a UTF-8 text.
-std::string first_columns(std::string_view text, std::size_t n) {
-  std::size_t end = 0;
-  for (std::size_t columns = 0; end < text.size() && columns < n; ++columns) {
-    do ++end;
-    while (end < text.size() && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80);
-  }
-  return std::string(text.substr(0, end));
-}
-
+// A whole buffer as text, one line a row.
 std::string screen(const term::Buffer& b) {
   std::string out;
   for (const std::string& row : rows(b)) out += row + "\n";
   return out;
 }
 
-const std::string kZeroLine =
-    " Steps:            0 │ Episodes:        0 │ Reward:       0.00 │ SPS:            0 │ [q]uit [p]ause [m]ode ";
-
-TEST(MinimalView, ZeroFiguresFillTheLineOf107ColumnsAllInCyan) {
+// Every view's fixed texts before the first update: titles, labels, "N/A" and the
+// key help. The dashboard at 80 x 24: statistics rows 0-4, device rows 5-7,
+// sparklines rows 8-20, key help 21-23. The chart grid at 60 x 12 without GPU
+// figures: two columns of 30, the left one split 7 + 5 rows, the right one 6 + 6.
+TEST(Views, FixedTextsBeforeTheFirstUpdate) {
   ViewState v;
-  term::Buffer b = v.draw(109, 4, render_minimal);
-  EXPECT_EQ(rows(b), (Rows{"┌ Vorlisk " + line(98) + "┐", "│" + kZeroLine + "│", "│" + std::string(107, ' ') + "│",
-                           "└" + line(107) + "┘"}));
-  for (auto [x, y] : {std::pair{0, 0}, {2, 0}, {0, 1}, {5, 1}, {100, 2}, {108, 3}}) {  // border and title too
-    EXPECT_EQ(b.at(x, y).fg, Color::Cyan) << x << "," << y;
-    EXPECT_EQ(b.at(x, y).modifier, term::Modifier::None);
+  EXPECT_EQ(rows(v.draw(109, 4, render_minimal)),
+            (Rows{"┌ Vorlisk " + line(98) + "┐",
+                  "│ Steps:            0 │ Episodes:        0 │ Reward:       0.00 │ SPS:            0 │ [q]uit [p]ause "
+                  "[m]ode │",
+                  "│" + std::string(107, ' ') + "│", "└" + line(107) + "┘"}));
+  term::Buffer b = v.draw(80, 24, render_dashboard);
+  EXPECT_EQ(rows(b, 0, 9),
+            (Rows{"┌ Progress ────────┐┌ Performance ─────┐┌ Losses ──────────┐┌ Entropy ─────────┐",
+                  "│Steps: 0          ││Reward: 0.00      ││Policy: 0.000000  ││                  │",
+                  "│Episodes: 0       ││SPS: 0            ││Value: 0.000000   ││      0.0000      │",
+                  "│                  ││                  ││                  ││                  │",
+                  "└" + line(18) + "┘└" + line(18) + "┘└" + line(18) + "┘└" + line(18) + "┘",
+                  "┌ CPU " + line(33) + "┐┌ Memory " + line(30) + "┐",
+                  "│CPU: N/A" + std::string(30, ' ') + "││RAM: N/A" + std::string(30, ' ') + "│",
+                  "└" + line(38) + "┘└" + line(38) + "┘",
+                  "┌ Reward History " + line(22) + "┐┌ CPU % " + line(31) + "┐"}));
+  // The reward sparkline holds the single value 50: half of its 11 inner rows.
+  std::string bar;
+  for (std::uint16_t y = 9; y < 20; ++y) bar += b.at(1, y).symbol();
+  EXPECT_EQ(bar, "     ▄█████");
+  const std::string waiting = "│Waiting for data...         │", empty = "│" + std::string(28, ' ') + "│",
+                    bottom = "└" + line(28) + "┘";
+  EXPECT_EQ(rows(v.draw(60, 12, render_chart_grid)),
+            (Rows{"┌ Reward History " + line(12) + "┐┌ CPU % " + line(21) + "┐", waiting + waiting, empty + empty,
+                  empty + empty, empty + empty, empty + bottom, bottom + "┌ RAM % " + line(21) + "┐",
+                  "┌ Losses " + line(20) + "┐" + waiting, waiting + empty, empty + empty, empty + empty,
+                  bottom + bottom}));
+  for (auto [view, height, mode] : {std::tuple{&render_dashboard, 24, "Toggle"}, {&render_chart_dashboard, 30, "Switch"}}) {
+    EXPECT_EQ(rows(v.draw(80, static_cast<std::uint16_t>(height), view), static_cast<std::uint16_t>(height - 3)),
+              (Rows{"┌" + line(78) + "┐",
+                    "│ [q] Quit  [p] Pause  [m] " + std::string(mode) + " Mode  [s] Save Checkpoint " +
+                        std::string(19, ' ') + "│",
+                    "└" + line(78) + "┘"}));
   }
-  // A narrower terminal cuts the key reminder first, then the figures, and the
-  // title, never the border; two rows show only the border.
-  for (std::uint16_t width : {108, 30, 8, 2}) {
-    term::Buffer narrow = v.draw(width, 3, render_minimal);
-    EXPECT_EQ(narrow.row_text(0), "┌" + first_columns(" Vorlisk " + line(200), width - 2) + "┐");
-    EXPECT_EQ(narrow.row_text(1), "│" + first_columns(kZeroLine, width - 2) + "│");
-  }
-  EXPECT_EQ(rows(v.draw(40, 2, render_minimal)), (Rows{"┌ Vorlisk " + line(29) + "┐", "└" + line(38) + "┘"}));
 }
 
 TEST(MinimalView, FiguresAreRightAlignedInTheirFieldsAndNeverCut) {
@@ -73,39 +84,10 @@ TEST(MinimalView, FiguresAreRightAlignedInTheirFieldsAndNeverCut) {
     v.metrics.mean_reward.store(reward);
     v.metrics.sps.store(sps);
     const std::string expected = "│" + std::string(text) + " │ [q]uit [p]ause [m]ode ";
-    EXPECT_EQ(v.draw(200, 3, render_minimal).row_text(1).substr(0, expected.size()), expected);
+    term::Buffer b = v.draw(200, 3, render_minimal);
+    EXPECT_EQ(b.row_text(1).substr(0, expected.size()), expected);
+    EXPECT_EQ(b.at(9, 1).fg, Color::Cyan);
   }
-}
-
-// 80 x 24: statistics rows 0-4, device rows 5-7, sparklines rows 8-20, footer 21-23.
-TEST(DashboardView, BeforeTheFirstUpdateShowsZerosAndNotAvailable) {
-  ViewState v;
-  term::Buffer b = v.draw(80, 24, render_dashboard);
-  EXPECT_EQ(rows(b, 0, 8),
-            (Rows{"┌ Progress ────────┐┌ Performance ─────┐┌ Losses ──────────┐┌ Entropy ─────────┐",
-                  "│Steps: 0          ││Reward: 0.00      ││Policy: 0.000000  ││                  │",
-                  "│Episodes: 0       ││SPS: 0            ││Value: 0.000000   ││      0.0000      │",
-                  "│                  ││                  ││                  ││                  │",
-                  "└" + line(18) + "┘└" + line(18) + "┘└" + line(18) + "┘└" + line(18) + "┘",
-                  "┌ CPU " + line(33) + "┐┌ Memory " + line(30) + "┐",
-                  "│CPU: N/A" + std::string(30, ' ') + "││RAM: N/A" + std::string(30, ' ') + "│",
-                  "└" + line(38) + "┘└" + line(38) + "┘"}));
-  EXPECT_EQ(rows(b, 21, 24),
-            (Rows{"┌" + line(78) + "┐",
-                  "│ [q] Quit  [p] Pause  [m] Toggle Mode  [s] Save Checkpoint " + std::string(19, ' ') + "│",
-                  "└" + line(78) + "┘"}));
-  EXPECT_EQ(b.at(0, 21).fg, Color::DarkGray);
-  EXPECT_EQ(b.at(0, 0).fg, Color::Reset);
-  EXPECT_EQ(b.at(1, 1).fg, Color::Gray);
-  EXPECT_EQ(b.at(8, 1).fg, Color::Cyan);
-  EXPECT_EQ(b.at(8, 1).modifier, term::Modifier::Bold);
-  // The reward sparkline holds the single value 50: half of its 11 inner rows; the
-  // device sparklines are empty boxes.
-  std::string bar;
-  for (std::uint16_t y = 9; y < 20; ++y) bar += b.at(1, y).symbol();
-  EXPECT_EQ(bar, "     ▄█████");
-  EXPECT_EQ(b.row_text(8), "┌ Reward History " + line(22) + "┐┌ CPU % " + line(31) + "┐");
-  EXPECT_EQ(b.row_text(19), "│█" + std::string(37, ' ') + "││" + std::string(38, ' ') + "│");
 }
 
 // Load colours: red above 80 %, yellow above 60 %, else the column's own colour.
@@ -141,7 +123,7 @@ TEST(DashboardView, DeviceValuesAreColouredByStrictLoadThresholds) {
 }
 
 // Only the total GPU memory switches GPU figures on, in the device row and in the
-// sparklines or charts.
+// sparklines (columns of 33 %, 33 % and 34 %) or charts.
 TEST(Views, GpuPanelsNeedTheTotalGpuMemory) {
   ViewState v;
   v.metrics.gpu_usage.store(55.0);
@@ -156,11 +138,8 @@ TEST(Views, GpuPanelsNeedTheTotalGpuMemory) {
       EXPECT_NE(with.find(text), std::string::npos) << text << "\n" << with;
     }
   }
-  // Sparkline columns of 33 %, 33 % and 34 %, chart columns of 40 %, 30 % and 30 %.
   EXPECT_EQ(v.draw(120, 30, render_dashboard).row_text(8),
             "┌ Reward History " + line(21) + "┐┌ CPU % " + line(30) + "┐┌ GPU % " + line(33) + "┐");
-  EXPECT_EQ(first_columns(screen(v.draw(120, 20, render_chart_grid)), 120),
-            "┌ Reward History " + line(30) + "┐┌ CPU % " + line(27) + "┐┌ GPU % " + line(27) + "┐");
 }
 
 TEST(DashboardView, EntropyGaugeFillsWithTheMagnitudeUpToOneAndShowsTheSignedValue) {
@@ -170,15 +149,12 @@ TEST(DashboardView, EntropyGaugeFillsWithTheMagnitudeUpToOneAndShowsTheSignedVal
     v.metrics.entropy.store(entropy);
     term::Buffer b = v.draw(80, 5, render_stats);  // the gauge's inner area: x 61-78, y 1-3
     int filled = 0;
-    std::string inner;
     for (std::uint16_t x = 61; x < 79; ++x) {
       filled += b.at(x, 2).bg == Color::Green;
-      inner += b.at(x, 2).symbol();
       EXPECT_NE(b.at(x, 2).fg, b.at(x, 2).bg) << x;  // the label stays readable over the bar
     }
     EXPECT_EQ(filled, 18 * percent / 100) << label;
-    const std::size_t left = (18 - std::string_view(label).size()) / 2;  // the odd column to the right
-    EXPECT_EQ(inner, std::string(left, ' ') + label + std::string(18 - left - std::string_view(label).size(), ' '));
+    EXPECT_NE(b.row_text(2).find(std::string(label) + " "), std::string::npos) << b.row_text(2);
   }
 }
 
@@ -200,84 +176,46 @@ TEST(DashboardView, SparklineSeries) {
 }
 
 // A poisoned history leaves only what reads it blank (80 x 24 and 80 x 30: the
-// history rows start at row 8, the footer takes the last three).
+// history rows start at row 8, the key help takes the last three).
 TEST(Views, PoisonedHistoryLeavesOnlyTheHistoryRowsBlank) {
   ViewState v;
   v.metrics.steps.store(42);
   v.append({.steps = 10000, .mean_reward = 1.0, .cpu_usage = 50.0});
   testing::poison(*v.state.history);
-  for (auto [view, height, footer] : {std::tuple{&render_dashboard, 24, "Toggle Mode"},
-                                      {&render_chart_dashboard, 30, "Switch Mode"}}) {
+  for (auto [view, height] : {std::pair{&render_dashboard, 24}, {&render_chart_dashboard, 30}}) {
     term::Buffer b = v.draw(80, static_cast<std::uint16_t>(height), view);
     for (std::uint16_t y = 8; y < height - 3; ++y) EXPECT_EQ(b.row_text(y), std::string(80, ' ')) << y;
     EXPECT_NE(b.row_text(1).find("Steps: 42"), std::string::npos);
     EXPECT_NE(b.row_text(6).find("CPU: N/A"), std::string::npos);
-    EXPECT_EQ(b.row_text(static_cast<std::uint16_t>(height - 2)),
-              std::string("│ [q] Quit  [p] Pause  [m] ") + footer + "  [s] Save Checkpoint " + std::string(19, ' ') + "│");
+    EXPECT_NE(b.row_text(static_cast<std::uint16_t>(height - 2)).find("[q] Quit"), std::string::npos);
   }
 }
 
-// A grid of 60 x 12 without GPU figures: two columns of 30; the left one split
-// 7 + 5 rows, the right one 6 + 6.
-TEST(ChartView, WithoutHistoryEveryCellWaitsUnderItsWaitingTitle) {
-  ViewState v;
-  term::Buffer b = v.draw(60, 12, render_chart_grid);
-  const std::string waiting = "│Waiting for data...         │", empty = "│" + std::string(28, ' ') + "│",
-                    bottom = "└" + line(28) + "┘";
-  EXPECT_EQ(rows(b), (Rows{"┌ Reward History " + line(12) + "┐┌ CPU % " + line(21) + "┐", waiting + waiting,
-                           empty + empty, empty + empty, empty + empty, empty + bottom,
-                           bottom + "┌ RAM % " + line(21) + "┐", "┌ Losses " + line(20) + "┐" + waiting,
-                           waiting + empty, empty + empty, empty + empty, bottom + bottom}));
-  for (auto [x, y] : {std::pair{0, 0}, {1, 1}, {0, 7}, {30, 0}, {31, 7}}) {
-    EXPECT_EQ(b.at(x, y).fg, Color::DarkGray) << x << "," << y;
-  }
-}
-
-TEST(ChartView, BoundsCoverAllPointsWithAMarginOnY) {
+// A chart cell's axes: x from the first step to the last, at least one wide, its
+// labels in thousands and millions (>= tests, so 999 999 reads 1000.0K); y over the
+// values of every dataset, NaN skipped, with a margin of 5 % and at least 0.00005,
+// and labels with two decimals under a dark gray title.
+TEST(ChartView, AxesCoverAllPoints) {
   using Points = std::vector<std::vector<term::Point>>;
-  for (auto [series, x0, x1, y0, y1] : {
-           std::tuple<Points, double, double, double, double>{{{}, {}}, 0, 1, 0, 1},
-           {{{{10000, 5.0}}}, 10000, 10001, 4.99995, 5.00005}, {{{{0, -1.0}, {5, 0.3}, {9, 1.0}}}, 0, 9, -1.1, 1.1},
-           {{{{10, 0.1}, {20, 0.2}}, {{10, 1.0}, {20, 3.0}}}, 10, 20, 0.1 - 0.145, 3.0 + 0.145},  // losses: both
-           {{{{0, NAN}, {2, 2.0}, {4, 4.0}}}, 0, 4, 1.9, 4.1}, {{{{0, NAN}, {2, NAN}}}, 0, 2, 0, 1}}) {
-    ChartBounds b = chart_bounds(series);
-    for (auto [got, want] : {std::pair{b.x.first, x0}, {b.x.second, x1}, {b.y.first, y0}, {b.y.second, y1}}) {
-      EXPECT_DOUBLE_EQ(got, want) << series.size() << " series from x " << x0;
-    }
-  }
-}
-
-TEST(ChartView, OneEntryLabelsBothAxesWithItsValue) {
-  ViewState v;
-  v.append({.steps = 10000, .mean_reward = 5.0});
-  term::Buffer b = v.draw(60, 14, render_chart_grid);
-  // The reward chart: y title, three label rows, the axis line, the x labels; the
-  // CPU chart beside it on the percentage axis (two rows show its lower labels).
-  EXPECT_EQ(first_columns(b.row_text(1), 32), "│Reward" + std::string(22, ' ') + "││%");
-  EXPECT_EQ(b.at(1, 1).fg, Color::DarkGray);  // the axis title
-  EXPECT_EQ(b.at(5, 2).fg, Color::DarkGray);  // and the axis line
-  for (std::uint16_t y = 2; y < 5; ++y) EXPECT_EQ(first_columns(b.row_text(y), 5), "│5.00") << y;
-  EXPECT_EQ(first_columns(b.row_text(6), 30), "│     10.0K    10.0K    10.0K│");
-  EXPECT_NE(b.row_text(2).find("││50 │"), std::string::npos);
-  EXPECT_NE(b.row_text(3).find("││0  │"), std::string::npos);
-  EXPECT_NE(b.row_text(8).find("┌ Losses (Policy/Value) ─"), std::string::npos);
-}
-
-// The chart view shows the value and percentage axes; these are the step axis's
-// number forms: >= tests in this order, so 999 999 reads 1000.0K and NaN is whole.
-TEST(Axes, StepLabelsAbbreviateThousandsAndMillions) {
   using Labels = std::vector<std::string>;
-  const std::tuple<double, double, Labels> cases[] = {
-      {0, 10, {"0", "5", "10"}}, {500000, 1500000, {"500.0K", "1.0M", "1.5M"}},
-      {999000, 999999, {"999.0K", "999.5K", "1000.0K"}}, {999.6, 999.6, {"1000", "1000", "1000"}},
-      {-3, 0, {"-3", "-2", "0"}},  // -1.5 rounds half to even
-      {NAN, 2500000, {"NaN", "NaN", "2.5M"}}};
-  for (const auto& [lower, upper, labels] : cases) {
-    term::Axis axis = create_x_axis(lower, upper);
-    EXPECT_EQ(axis.labels, labels);
-    EXPECT_EQ(axis.bounds[1], upper);
-    EXPECT_TRUE(axis.title.empty());
+  for (const auto& [series, x_labels, y_labels, y0, y1] : {
+           std::tuple<Points, Labels, Labels, double, double>{
+               {{}, {}}, {"0", "0", "1"}, {"0.00", "0.50", "1.00"}, 0, 1},  // 0.5 rounds to even
+           {{{{10000, 5.0}}}, {"10.0K", "10.0K", "10.0K"}, {"5.00", "5.00", "5.00"}, 4.99995, 5.00005},
+           {{{{500000, -1.0}, {800000, 0.3}, {1500000, 1.0}}}, {"500.0K", "1.0M", "1.5M"}, {"-1.10", "0.00", "1.10"},
+            -1.1, 1.1},
+           {{{{999000, 0.1}, {999999, 0.2}}, {{999000, 1.0}, {999999, 2.1}}},  // losses: both
+            {"999.0K", "999.5K", "1000.0K"}, {"0.00", "1.10", "2.20"}, 0.0, 2.2},
+           {{{{0, NAN}, {2, 2.0}, {4, 4.0}}}, {"0", "2", "4"}, {"1.90", "3.00", "4.10"}, 1.9, 4.1},
+           {{{{0, NAN}, {2, NAN}}}, {"0", "1", "2"}, {"0.00", "0.50", "1.00"}, 0, 1}}) {
+    ChartBounds b = chart_bounds(series);
+    EXPECT_EQ(create_x_axis(b.x.first, b.x.second).labels, x_labels);
+    EXPECT_EQ(create_y_axis("Loss", b.y).labels, y_labels);
+    EXPECT_DOUBLE_EQ(b.y.first, y0) << x_labels[0];
+    EXPECT_DOUBLE_EQ(b.y.second, y1) << x_labels[0];
   }
+  EXPECT_EQ(create_y_axis("Loss", {0, 1}).title_style, term::fg(Color::DarkGray));
+  EXPECT_EQ(create_percentage_y_axis().labels, (Labels{"0", "50", "100"}));
 }
 
 }  // namespace
