@@ -1,27 +1,13 @@
 // The generator against vectors computed independently (arbitrary-precision
-// integers), so that every lane seed maps to the same start state everywhere.
+// integers), so that every lane seed maps to the same start state everywhere. The
+// first output goes through both SplitMix64 and xoshiro256**, so a fault in either
+// shows here.
 #include <gtest/gtest.h>
 
 #include "envs/core/rng.hpp"
 
 namespace vorlisk::envs {
 namespace {
-
-TEST(SplitMix64, FirstOutputsFromZero) {
-  std::uint64_t state = 0;
-  EXPECT_EQ(splitmix64_next(state), 0xe220a8397b1dcdafull);
-  EXPECT_EQ(splitmix64_next(state), 0x6e789e6aa1b965f4ull);
-  EXPECT_EQ(splitmix64_next(state), 0x06c45d188009454full);
-  EXPECT_EQ(splitmix64_next(state), 0xf88bb8a8724c81ecull);
-}
-
-TEST(Xoshiro256StarStar, ReferenceStateOneTwoThreeFour) {
-  auto g = Xoshiro256StarStar::from_state(1, 2, 3, 4);
-  EXPECT_EQ(g.next(), 11520u);
-  EXPECT_EQ(g.next(), 0u);
-  EXPECT_EQ(g.next(), 1509978240u);
-  EXPECT_EQ(g.next(), 1215971899390074240u);
-}
 
 struct SeedCase {
   std::uint64_t seed;
@@ -35,12 +21,7 @@ TEST_P(SeededGenerator, SeedsThroughSplitMixAndDrawsTop24Bits) {
   const SeedCase& c = GetParam();
   Xoshiro256StarStar g(c.seed);
   EXPECT_EQ(Xoshiro256StarStar(c.seed).next(), c.first_output);
-  for (std::uint32_t bits : c.top24) {
-    const float u = g.unit();
-    EXPECT_EQ(u, static_cast<float>(bits) / 16777216.0f);
-    EXPECT_GE(u, 0.0f);
-    EXPECT_LT(u, 1.0f);
-  }
+  for (std::uint32_t bits : c.top24) EXPECT_EQ(g.unit(), static_cast<float>(bits) / 16777216.0f);
 }
 
 INSTANTIATE_TEST_SUITE_P(
