@@ -45,18 +45,20 @@ under_asan = pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""),
                                 reason="cannot cap the address space under ASan")
 
 
-def run_capped(code, address_space=None):
-    """Runs `code` in a child, its address space capped; returns its standard output."""
-    prefix = ""
-    if address_space is not None:
-        prefix = (
-            "import resource\n"
-            f"resource.setrlimit(resource.RLIMIT_AS, ({address_space}, {address_space}))\n"
-        )
-    result = subprocess.run(
-        [sys.executable, "-c", prefix + textwrap.dedent(code)],
-        capture_output=True, text=True, timeout=120,
-    )
+def memory_error_text(call, address_space):
+    """What the MemoryError says that `vorlisk.<call>` raises in a child whose address
+    space is capped."""
+    code = f"""
+        import resource
+        resource.setrlimit(resource.RLIMIT_AS, ({address_space}, {address_space}))
+        import vorlisk
+        try:
+            vorlisk.{call}
+        except MemoryError as e:
+            print(e)
+    """
+    result = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True,
+                            text=True, timeout=120)
     assert result.returncode == 0, result.stderr
     return result.stdout
 
@@ -72,29 +74,11 @@ def run_capped(code, address_space=None):
     ],
 )
 def test_lanes_beyond_memory_raise_memory_error_before_allocating(cls, lanes, cap, limit):
-    out = run_capped(
-        f"""
-        import vorlisk
-        try:
-            vorlisk.{cls.__name__}({lanes})
-        except MemoryError as e:
-            print(e)
-        """,
-        address_space=cap,
-    )
+    out = memory_error_text(f"{cls.__name__}({lanes})", cap)
     assert "bytes" in out and f"{lanes} lanes" in out and limit in out, out
 
 
 @under_asan
 def test_a_history_beyond_memory_raises_a_memory_error_that_says_so():
-    out = run_capped(
-        """
-        import vorlisk
-        try:
-            vorlisk.TUILogger(history_len=2**40)
-        except MemoryError as e:
-            print(e)
-        """,
-        address_space=8 << 30,
-    )
+    out = memory_error_text("TUILogger(history_len=2**40)", 8 << 30)
     assert f"{2**40} history points" in out, out
