@@ -65,7 +65,7 @@ def arrays(draw, n):
     dtype = np.dtype(draw(st.sampled_from(DTYPES)))
     values = draw(st.sampled_from([0, 1, 2, 3, -1, 2**31 - 1, 0.5, -2.5, 1e30]))
     layout = draw(st.sampled_from(["plain", "0d", "2d", "column", "strided", "reversed",
-                                   "readonly", "misaligned", "fortran", "list"]))
+                                   "readonly", "misaligned", "list"]))
     base = np.zeros(max(length, 1) * 2, dtype=dtype)
     if dtype.kind in "iufc":
         with np.errstate(all="ignore"):
@@ -90,8 +90,6 @@ def arrays(draw, n):
     if layout == "misaligned" and dtype.itemsize > 1 and dtype.kind != "O":
         raw = np.zeros(length * dtype.itemsize + 1, np.uint8)
         return raw[1:].view(dtype)
-    if layout == "fortran":
-        return np.asfortranarray(a)
     if layout == "list":
         return a.tolist()
     return a

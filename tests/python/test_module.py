@@ -7,12 +7,11 @@ import vorlisk
 
 def test_module_doc_and_submodule():
     assert vorlisk.__doc__ == "Vorlisk Python module."
-    assert sys.modules["vorlisk.envs"] is vorlisk.envs
-    envs = importlib.import_module("vorlisk.envs")
-    assert envs is vorlisk.envs
+    assert importlib.import_module("vorlisk.envs") is vorlisk.envs
     namespace = {}
     exec("from vorlisk.envs import *", namespace)
-    assert [namespace[name] for name in envs.__all__] == [getattr(vorlisk, n) for n in envs.__all__]
+    names = vorlisk.envs.__all__
+    assert [namespace[name] for name in names] == [getattr(vorlisk, name) for name in names]
 
 
 def test_logger_has_two_names():
