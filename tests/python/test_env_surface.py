@@ -1,21 +1,11 @@
 """The surface every environment class shares, each case run against every class:
-spaces, argument checks, result arrays and the episode log."""
+argument checks, result arrays and the episode log (the spaces: test_texts.py)."""
 
 import numpy as np
 import pytest
 from conftest import each_env, valid_actions
 
 pytestmark = pytest.mark.sanitize  # also run against the ASan build in CI
-
-
-@each_env
-def test_spaces_are_fresh_dicts_and_single_ones_equal_them(cls):
-    env = cls(3)
-    space = env.observation_space
-    assert env.single_observation_space == space and env.single_action_space == env.action_space
-    space["low"][0] = 123.0
-    space["shape"] = None
-    assert env.observation_space != space and env.num_envs == 3
 
 
 @each_env
@@ -45,14 +35,10 @@ def test_reset_seed_rules(cls):
     env = cls(5, workers=0)
     assert np.array_equal(env.reset(None), env.reset(0))
     assert np.array_equal(env.reset(seed=7), env.reset(7))
-    with pytest.raises(TypeError):
-        env.reset()
-    with pytest.raises(OverflowError, match="seed"):
-        env.reset(-1)
-    with pytest.raises(TypeError, match="seed"):
-        env.reset(1.0)
-    obs = env.reset(2**64 - 1)
-    assert obs.dtype == np.float32 and obs.shape == (5, env.observation_size)
+    env.reset(2**64 - 1)  # the whole unsigned 64-bit range
+    for args, error in [((), TypeError), ((-1,), OverflowError), ((1.0,), TypeError)]:
+        with pytest.raises(error, match="seed"):
+            env.reset(*args)
 
 
 def rejected_actions(dtype):
@@ -87,7 +73,11 @@ def test_results_are_fresh_arrays_of_the_documented_types(cls, workers):
     env = cls(13, workers)
     env.reset(0)
     rng = np.random.default_rng(0)
-    first = env.step(valid_actions(cls, 13, rng))
+    # Actions beyond the space too, which stay as the caller wrote them (never clipped in place).
+    wild = valid_actions(cls, 13, rng) * 2
+    kept = wild.copy()
+    first = env.step(wild)
+    assert wild.tobytes() == kept.tobytes()
     second = env.step(valid_actions(cls, 13, rng))
     obs, rewards, terminals, truncations = first
     assert obs.shape == (13, env.observation_size) and obs.dtype == np.float32
@@ -112,7 +102,6 @@ def test_logs_count_whole_episodes_since_the_last_clear(cls):
         env.step(valid_actions(cls, 1, np.random.default_rng(steps)))
         steps += 1
     logs = env.get_logs()
-    assert set(logs) == set(keys)
     assert (logs["episode_count"], logs["total_steps"], logs["mean_length"]) == (1.0, steps, steps)
     assert logs["mean_reward"] == logs["total_reward"]
     assert steps <= 200

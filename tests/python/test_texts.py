@@ -76,6 +76,10 @@ def test_class_texts_and_spaces(name):
     env = cls(2)
     assert list(env.observation_space.items()) == list(obs_dict.items())
     assert list(env.action_space.items()) == list(act_dict.items())
+    # Each read gives a fresh dict, which the single-lane spaces equal.
+    env.observation_space["low"][0] = 123.0
+    assert env.single_observation_space == env.observation_space == obs_dict
+    assert env.single_action_space == env.action_space and env.num_envs == 2
     for member, (signature, doc) in SHARED.items():
         attribute = getattr(cls, member)
         assert attribute.__doc__ == doc
