@@ -62,14 +62,12 @@ TEST(LibmLanes, SinAndCosEveryLengthAndVariant) {
     check_prefixes([v](const float* x, float* o, std::size_t n) { vorlisk::lanemath::cosf_lanes(v, x, o, n); },
                    [](float x) { return std::cos(x); });
     // sincosf, each output in place in turn.
-    check_prefixes([v](const float* x, float* o, std::size_t n) {
-      std::vector<float> other(n);
-      vorlisk::lanemath::sincosf_lanes(v, x, o, other.data(), n);
-    }, [](float x) { return std::sin(x); });
-    check_prefixes([v](const float* x, float* o, std::size_t n) {
-      std::vector<float> other(n);
-      vorlisk::lanemath::sincosf_lanes(v, x, other.data(), o, n);
-    }, [](float x) { return std::cos(x); });
+    for (const bool cosine : {false, true}) {
+      check_prefixes([v, cosine](const float* x, float* o, std::size_t n) {
+        std::vector<float> other(n);
+        vorlisk::lanemath::sincosf_lanes(v, x, cosine ? other.data() : o, cosine ? o : other.data(), n);
+      }, [cosine](float x) { return cosine ? std::cos(x) : std::sin(x); });
+    }
   }
   check_prefixes([](const float* x, float* o, std::size_t n) { vorlisk::lanemath::sinf_lanes(x, o, n); },
                  [](float x) { return std::sin(x); });
