@@ -5,22 +5,17 @@ import sys
 import vorlisk
 
 
-def test_module_doc_and_submodule():
+def test_module_doc_names_and_submodule():
     assert vorlisk.__doc__ == "Vorlisk Python module."
+    assert vorlisk.Logger is vorlisk.TUILogger
+    # Internal failures are not ordinary exceptions, which callers might catch.
+    assert issubclass(vorlisk.InternalError, BaseException)
+    assert not issubclass(vorlisk.InternalError, Exception)
     assert importlib.import_module("vorlisk.envs") is vorlisk.envs
     namespace = {}
     exec("from vorlisk.envs import *", namespace)
     names = vorlisk.envs.__all__
     assert [namespace[name] for name in names] == [getattr(vorlisk, name) for name in names]
-
-
-def test_logger_has_two_names():
-    assert vorlisk.Logger is vorlisk.TUILogger
-
-
-def test_internal_error_is_not_an_ordinary_exception():
-    assert issubclass(vorlisk.InternalError, BaseException)
-    assert not issubclass(vorlisk.InternalError, Exception)
 
 
 def test_each_module_object_owns_its_classes():
