@@ -10,7 +10,7 @@ vorlisk_gymnasium = pytest.importorskip("vorlisk_gymnasium")
 from gymnasium.utils import env_checker, passive_env_checker  # noqa: E402
 from gymnasium.vector import AutoresetMode  # noqa: E402
 
-from conftest import ENV_CLASSES  # noqa: E402
+from conftest import ENV_CLASSES, each_env  # noqa: E402
 
 IDS = [cls._gymnasium["id"] for cls in ENV_CLASSES]
 
@@ -108,17 +108,15 @@ def test_actions_outside_the_action_space_are_rejected(env_id):
     np.testing.assert_array_equal(envs.reset(seed=0)[0], obs)
 
 
-@pytest.mark.parametrize("cls", ENV_CLASSES, ids=lambda c: c.__name__)
+@each_env
 def test_tasks_whose_blocks_drift_take_the_exact_formulas_on_every_lane(cls):
     n = 16  # two whole blocks, which the class steps with its block formulas
     envs = vorlisk_gymnasium.make_vec(cls._gymnasium["id"], num_envs=n)
-    exact = cls._gymnasium["exact"]
-    expected, blocks = cls(n, workers=2 if exact else 1), cls(n, workers=1)
-    obs, _ = envs.reset(seed=9)
+    # Chunks take the exact formulas. (The golden digests show where blocks drift.)
+    expected = cls(n, workers=2 if cls._gymnasium["exact"] else 1)
+    envs.reset(seed=9)
     expected.reset(9)
-    blocks.reset(9)
     envs.action_space.seed(0)
-    differs = False
     for _ in range(250):
         actions = envs.action_space.sample()
         obs, rewards, _, truncated, _ = envs.step(actions)
@@ -126,8 +124,6 @@ def test_tasks_whose_blocks_drift_take_the_exact_formulas_on_every_lane(cls):
         np.testing.assert_array_equal(obs, want[0])
         np.testing.assert_array_equal(rewards, want[1])
         np.testing.assert_array_equal(truncated, want[3].astype(bool))
-        differs |= not np.array_equal(blocks.step(actions.reshape(n))[0], obs)
-    assert differs == exact
 
 
 def test_seeds_follow_gymnasiums_vector_convention():

@@ -15,27 +15,25 @@ pytestmark = pytest.mark.sanitize  # also run against the ASan build in CI
 
 
 RAISED = [KeyboardInterrupt(), MemoryError("from __index__"), ZeroDivisionError("boom")]
+# Each call, named by the argument it converts.
+CALLS = {
+    "num_envs": lambda bad: ENV_CLASSES[0](bad),
+    "workers": lambda bad: ENV_CLASSES[0](4, bad),
+    "seed": lambda bad: ENV_CLASSES[0](4).reset(bad),
+    "history_len": lambda bad: vorlisk.TUILogger(history_len=bad),
+    "monitor_interval_ms": lambda bad: vorlisk.TUILogger(monitor_interval_ms=bad),
+    "steps": lambda bad: vorlisk.TUILogger(update_interval_steps=0).update(bad, 0, 0.0, 0.0),
+    "mean_reward": lambda bad: vorlisk.TUILogger(update_interval_steps=0).update(1, 0, bad, 0.0),
+    "entropy": lambda bad: vorlisk.TUILogger(update_interval_steps=0).update(1, 0, 0.0, 0.0,
+                                                                              entropy=bad),
+}
 
 
 @pytest.mark.parametrize("error", RAISED, ids=lambda e: type(e).__name__)
-@pytest.mark.parametrize(
-    "call",
-    [
-        lambda bad: ENV_CLASSES[0](bad),
-        lambda bad: ENV_CLASSES[0](4, bad),
-        lambda bad: ENV_CLASSES[0](4).reset(bad),
-        lambda bad: vorlisk.TUILogger(history_len=bad),
-        lambda bad: vorlisk.TUILogger(monitor_interval_ms=bad),
-        lambda bad: vorlisk.TUILogger(update_interval_steps=0).update(bad, 0, 0.0, 0.0),
-        lambda bad: vorlisk.TUILogger(update_interval_steps=0).update(1, 0, bad, 0.0),
-        lambda bad: vorlisk.TUILogger(update_interval_steps=0).update(1, 0, 0.0, 0.0, entropy=bad),
-    ],
-    ids=["num_envs", "workers", "seed", "history_len", "monitor_interval_ms", "steps",
-         "mean_reward", "entropy"],
-)
+@pytest.mark.parametrize("call", CALLS)
 def test_an_error_raised_by_a_conversion_comes_out_unchanged(call, error):
     with pytest.raises(type(error)) as info:
-        call(Raises(error))
+        CALLS[call](Raises(error))
     assert info.value is error
 
 
