@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdint>
 #include <limits>
 #include <vector>
 
@@ -41,7 +40,6 @@ TEST(PendulumExactStep, CostsTheStateItStartedFrom) {
   const Pendulum upright = step_from(kPaths[0], 0.0f, 0.0f, 0.0f);
   EXPECT_EQ(upright.rewards[0], 0.0f);
   EXPECT_EQ(upright.theta[0], -2.3841858e-07f);
-  EXPECT_EQ(upright.theta_dot[0], 0.0f);
   for (const float theta_dot : {8.0f, -8.0f}) {
     for (const float torque : {2.0f, -2.0f, 7.0f, -kInf}) {
       EXPECT_EQ(step_from(kPaths[0], -kPi, theta_dot, torque).rewards[0], -16.273605f);
