@@ -16,7 +16,6 @@ pytestmark = pytest.mark.sanitize  # also run against the ASan build in CI
         ((-1,), {}, OverflowError, "num_envs"),
         ((2**64,), {}, OverflowError, "num_envs"),
         ((1.5,), {}, TypeError, "num_envs"),
-        (("4",), {}, TypeError, "num_envs"),
         ((4, -2), {}, OverflowError, "workers"),
         ((4, 2.0), {}, TypeError, "workers"),
         ((), {}, TypeError, "num_envs"),
@@ -103,4 +102,3 @@ def test_logs_count_whole_episodes_since_the_last_clear(cls):
     logs = env.get_logs()
     assert (logs["episode_count"], logs["total_steps"], logs["mean_length"]) == (1.0, steps, steps)
     assert logs["mean_reward"] == logs["total_reward"]
-    assert steps <= 200

@@ -26,7 +26,6 @@ def test_cartpole_learner_rises_far_above_random_and_logs_every_update(tmp_path)
     with open(tmp_path / "metrics.csv", newline="") as f:
         rows = list(csv.DictReader(f))
     updates = -(-200000 // (1024 * 16))
-    assert len(rows) == updates
     returns = [float(r["mean_reward"]) for r in rows]
     assert returns[0] < 40 and returns[-1] > 100
     assert [int(r["steps"]) for r in rows] == [1024 * 16 * (i + 1) for i in range(updates)]
