@@ -20,7 +20,8 @@ struct ChunkCase {
 
 class Chunking : public ::testing::TestWithParam<ChunkCase> {};
 
-// Each case's chunks cover every lane once, so matching them covers the lanes.
+// Each case's expected chunks cover every lane exactly once, so chunks that match
+// them cover the lanes too.
 TEST_P(Chunking, CutsLanesIntoExactlyWorkersChunks) {
   const ChunkCase& c = GetParam();
   const std::size_t size = chunk_size(c.rule, c.num_envs, c.workers);

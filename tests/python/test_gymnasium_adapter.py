@@ -112,7 +112,8 @@ def test_actions_outside_the_action_space_are_rejected(env_id):
 def test_tasks_whose_blocks_drift_take_the_exact_formulas_on_every_lane(cls):
     n = 16  # two whole blocks, which the class steps with its block formulas
     envs = vorlisk_gymnasium.make_vec(cls._gymnasium["id"], num_envs=n)
-    # Chunks take the exact formulas. (The golden digests show where blocks drift.)
+    # Chunks take the exact formulas, which the adapter must follow where the task's blocks
+    # drift (the golden digests show where they do).
     expected = cls(n, workers=2 if cls._gymnasium["exact"] else 1)
     envs.reset(seed=9)
     expected.reset(9)
