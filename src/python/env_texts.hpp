@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <variant>
 
@@ -23,7 +24,9 @@ struct EnvTexts {
   std::string action_space;
 };
 
-EnvTexts env_texts(const envs::TaskNames& names, std::size_t observation_size, Actions actions);
+// `max_steps`: the steps an episode lasts at most.
+EnvTexts env_texts(const envs::TaskNames& names, std::size_t observation_size, Actions actions,
+                   std::uint32_t max_steps);
 
 // A float as Python writes it: the shortest text that reads back the same, with a
 // decimal point ("-2.0", "0.07").

@@ -42,6 +42,7 @@ class Engines : public ::testing::Test {
     return observations(one);
   }
   static constexpr bool kFreshSeeds = Engine::kCompat.seed_rule == SeedRule::kAdvanceByNumEnvs;
+  static constexpr std::uint32_t kLimit = kEpisodeLimitOf<Engine>;
 };
 TYPED_TEST_SUITE(Engines, typename GTestTypes<Registry>::type);
 
@@ -95,7 +96,7 @@ TYPED_TEST(Engines, WidthsAndChunkCountsGiveTheSameBits) {
 TYPED_TEST(Engines, ConstructionRules) {
   EXPECT_THROW(TypeParam::with_workers(0, 1), InternalFailure);
   EXPECT_EQ(TypeParam::with_workers(4, 0).workers, 1u);
-  EXPECT_EQ(TypeParam::with_workers(3, 2).max_steps, 200u);
+  EXPECT_EQ(TypeParam::with_workers(3, 2).max_steps, this->kLimit);
 }
 
 // Lane i starts from seed + i. The step that reaches the limit truncates on every path
@@ -113,7 +114,7 @@ TYPED_TEST(Engines, TheLimitEndsEachEpisodeOnceAndItsLaneRestartsFromItsNextSeed
     EXPECT_EQ(env.log.episode_count, 7u);
     EXPECT_EQ(this->row(this->observations(env), n - 1), this->start_from(500 + n - 1));
 
-    env.episode_steps.assign(n, 198);
+    env.episode_steps.assign(n, this->kLimit - 2);
     const std::vector<float> actions(n, 0.0f);
     env.step_auto_reset(actions);
     EXPECT_EQ(env.truncations, std::vector<std::uint8_t>(n, 0));
@@ -121,7 +122,7 @@ TYPED_TEST(Engines, TheLimitEndsEachEpisodeOnceAndItsLaneRestartsFromItsNextSeed
     ASSERT_EQ(env.truncations, std::vector<std::uint8_t>(n, 1)) << n << " lanes, " << workers;
     EXPECT_EQ(env.episode_steps, std::vector<std::uint32_t>(n, 0));
     EXPECT_EQ(env.log.episode_count, 7 + n);
-    EXPECT_EQ(env.log.total_steps, 200u * n);
+    EXPECT_EQ(env.log.total_steps, this->kLimit * n);
     const auto obs = this->observations(env);
     for (std::size_t i = 0; i < n; ++i) {
       const std::uint64_t next = this->kFreshSeeds ? 500 + i + n : 500 + i + 1;
@@ -135,7 +136,7 @@ TYPED_TEST(Engines, TheLimitEndsEachEpisodeOnceAndItsLaneRestartsFromItsNextSeed
   EXPECT_EQ(this->row(this->observations(top), 2), this->start_from(0));
   // Without a reset, lane i's first restart follows from the seed i it was created with.
   auto fresh = TypeParam::with_workers(9, 1);
-  fresh.episode_steps.assign(9, 199);
+  fresh.episode_steps.assign(9, this->kLimit - 1);
   fresh.step_auto_reset(std::vector<float>(9, 0.0f));
   EXPECT_EQ(this->row(this->observations(fresh), 3), this->start_from(this->kFreshSeeds ? 3 + 9 : 3));
 }
@@ -186,7 +187,7 @@ TYPED_TEST(Engines, FinalObservationsAreTheStatesFinishedLanesReached) {
     auto env = TypeParam::with_workers(19, workers);  // blocks and a tail on one thread
     env.reset(8);
     const std::vector<std::size_t> ending = {2, 9, 18};
-    for (const std::size_t i : ending) env.episode_steps[i] = 199;
+    for (const std::size_t i : ending) env.episode_steps[i] = this->kLimit - 1;
     const std::vector<float> actions(19, 2.0f);
     auto unrestarted = env;
     workers < 2 ? unrestarted.step_simd(actions) : unrestarted.step_parallel(actions);
