@@ -5,6 +5,7 @@
 
 #include <cstddef>
 
+#include "envs/tasks/acrobot.hpp"
 #include "envs/tasks/cartpole.hpp"
 #include "envs/tasks/mountain_car.hpp"
 #include "envs/tasks/pendulum.hpp"
@@ -22,6 +23,6 @@ struct TaskList {
   }
 };
 
-using Registry = TaskList<CartPole, MountainCar, Pendulum>;
+using Registry = TaskList<CartPole, MountainCar, Pendulum, Acrobot>;
 
 }  // namespace vorlisk::envs::tasks
