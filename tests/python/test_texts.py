@@ -54,6 +54,13 @@ TABLE = {
                  "low": [-1.0, -1.0, -1.0, -1.0, -12.566370964050293, -28.274333953857422],
                  "high": [1.0, 1.0, 1.0, 1.0, 12.566370964050293, 28.274333953857422]},
                 {"n": 3, "dtype": "int32"}),
+    "MountainCarContinuous": (
+        2, "float32, continuous force values [-1.0, 1.0]", "", "",
+        "[position, velocity]\n- low: lower bounds\n- high: upper bounds",
+        'Box format:\n- shape: (1,) for force\n- low: -1.0\n- high: 1.0\n- dtype: "float32"',
+        {"shape": (2,), "dtype": "float32", "low": [-1.2000000476837158, -0.07000000029802322],
+         "high": [0.6000000238418579, 0.07000000029802322]},
+        {"shape": (1,), "dtype": "float32", "low": [-1.0], "high": [1.0]}),
 }
 
 
