@@ -12,24 +12,18 @@
 namespace vorlisk::envs::tasks {
 namespace {
 
-TEST(Acrobot, FarAngleIsWrappedAndUnboundedStateWaitsForTheLimit) {
+TEST(Acrobot, FarAngleIsWrappedAndUnboundedStateLastsUntilTheLimit) {
   auto env = Acrobot::with_workers(3, 1);
-  env.reset(1);
   env.theta1[0] = 1e300;
   env.theta2[1] = std::numeric_limits<double>::infinity();
   env.theta2_dot[2] = std::numeric_limits<double>::quiet_NaN();
-  const std::vector<float> actions(3, 2.0f);
-  env.step_auto_reset(actions);
+  env.step_auto_reset(std::vector<float>(3, 2.0f));
   EXPECT_LE(std::fabs(env.theta1[0]), 3.141592653589793);
-  EXPECT_TRUE(std::isfinite(env.theta2[0]) && std::isfinite(env.theta1_dot[0]));
-  for (std::uint32_t step = 2; step < Acrobot::kMaxEpisodeSteps; ++step) {
-    env.step_auto_reset(actions);
-    for (const std::size_t i : {1u, 2u}) {
-      ASSERT_TRUE(std::isnan(env.theta1[i]) && std::isnan(env.cos_theta2[i])) << i << " " << step;
-      ASSERT_EQ(env.terminals[i] | env.truncations[i], 0);
-    }
-  }
-  env.step_auto_reset(actions);
+  EXPECT_TRUE(std::isnan(env.theta1[1]) && std::isnan(env.cos_theta2[2]));
+  env.episode_steps.assign(3, Acrobot::kMaxEpisodeSteps - 2);
+  env.step_auto_reset(std::vector<float>(3, 2.0f));
+  EXPECT_EQ(env.terminals[1] | env.terminals[2] | env.truncations[1] | env.truncations[2], 0);
+  env.step_auto_reset(std::vector<float>(3, 2.0f));
   for (const std::size_t i : {1u, 2u}) {
     EXPECT_EQ(env.truncations[i], 1);
     EXPECT_LE(std::fabs(env.theta1[i]), 0.1);  // restarted
