@@ -249,8 +249,7 @@ class VecEnvClass {
   }
 
   static const EnvTexts& texts() {
-    static const EnvTexts t =
-        env_texts(Task::kNames, kObs, Task::kActions, envs::kEpisodeLimitOf<Engine>);
+    static const EnvTexts t = env_texts(Task::kNames, kObs, Task::kActions);
     return t;
   }
 

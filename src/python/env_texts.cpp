@@ -46,8 +46,7 @@ std::string float_text(float value) {
   return text;
 }
 
-EnvTexts env_texts(const envs::TaskNames& names, std::size_t observation_size, Actions actions,
-                   std::uint32_t max_steps) {
+EnvTexts env_texts(const envs::TaskNames& names, std::size_t observation_size, Actions actions) {
   const std::string k = std::to_string(observation_size);
   const ActionTexts action = std::visit([](const auto& a) { return action_texts(a); }, actions);
   EnvTexts t;
@@ -56,8 +55,7 @@ EnvTexts env_texts(const envs::TaskNames& names, std::size_t observation_size, A
   t.class_doc = t.class_name + "(num_envs, workers=None)\n--\n\nHigh-performance vectorized " +
                 names.title +
                 " environment.\n\nThe implementation is SIMD-optimized and steps every lane in "
-                "one call on NumPy arrays. Episodes are truncated after " +
-                std::to_string(max_steps) + " steps.";
+                "one call on NumPy arrays.";
   t.reset = "reset($self, seed)\n--\n\nReset all environments.\n\nReturns observations as a numpy "
             "array of shape (num_envs, " + k +
             ").\n\n# Errors\n\nReturns `ValueError` if observation array reshape fails.";

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <string>
 #include <variant>
 
@@ -24,9 +23,7 @@ struct EnvTexts {
   std::string action_space;
 };
 
-// `max_steps`: the steps an episode lasts at most.
-EnvTexts env_texts(const envs::TaskNames& names, std::size_t observation_size, Actions actions,
-                   std::uint32_t max_steps);
+EnvTexts env_texts(const envs::TaskNames& names, std::size_t observation_size, Actions actions);
 
 // A float as Python writes it: the shortest text that reads back the same, with a
 // decimal point ("-2.0", "0.07").

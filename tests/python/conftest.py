@@ -75,8 +75,6 @@ def gymnasium_steps(cls, seed, lane_actions, state_of=lambda obs: obs.astype(np.
         obs = next_obs[0]
 
 
-
-
 def first_episodes_beside_gymnasium(cls, num_envs, seed, policy, start_states, horizon):
     """Steps `num_envs` lanes of `cls` with policy(observations) until each lane's first
     episode has terminated (for at most `horizon` steps, fewer than the episode limit),
