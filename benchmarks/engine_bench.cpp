@@ -52,7 +52,7 @@ void report(std::size_t lanes) {
   const double per_lane = measure<Engine>(lanes, false);
   const double two_chunks = measure<Engine>(lanes, false, 2);
   std::printf(
-      "%-12s lanes %6zu  blocks %6.2f ns/lane  exact formulas %6.2f ns/lane (%.2fx)"
+      "%-21s lanes %6zu  blocks %6.2f ns/lane  exact formulas %6.2f ns/lane (%.2fx)"
       "  2 chunks %6.2f ns/lane (%.2fx the blocks' speed)\n",
       name, lanes, blocks, per_lane, per_lane / blocks, two_chunks, blocks / two_chunks);
 }

@@ -12,6 +12,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "envs/core/vec_engine.hpp"
 #include "python/binding.hpp"
 #include "python/env_texts.hpp"
 #include "python/numpy.hpp"
@@ -202,6 +203,22 @@ class VecEnvClass {
     });
   }
 
+  // Private: the exact state of every lane, one float64 row each, for tasks whose
+  // observations lose part of it (tests start Gymnasium's environment from it).
+  static PyObject* exact_state(PyObject* self, PyObject*) {
+    return guard([&]() -> PyObject* {
+      const Engine& e = engine(self);
+      const auto columns = e.state_columns();
+      PyRef out = PyRef::steal(new_array(NPY_FLOAT64, e.num_envs, columns.size()));
+      if (!out) return nullptr;
+      double* row = data_of<double>(out);
+      for (std::size_t i = 0; i < e.num_envs; ++i) {
+        for (const double* column : columns) *row++ = column[i];
+      }
+      return out.release();
+    });
+  }
+
   static PyObject* get_logs(PyObject* self, PyObject*) {
     const auto& log = engine(self).log;
     const float count = static_cast<float>(log.episode_count);
@@ -236,6 +253,16 @@ class VecEnvClass {
     return t;
   }
 
+  // `_state` where the task has one; otherwise an end marker, which ends the list a
+  // row early.
+  static constexpr PyMethodDef kStateMethod = [] {
+    if constexpr (envs::HasStateColumns<Engine>) {
+      return PyMethodDef{"_state", exact_state, METH_NOARGS, nullptr};
+    } else {
+      return PyMethodDef{nullptr, nullptr, 0, nullptr};
+    }
+  }();
+
   static PyObject* create(PyObject* module) {
     const EnvTexts& t = texts();
     static PyMethodDef methods[] = {
@@ -248,6 +275,7 @@ class VecEnvClass {
         {"final_observations", final_observations, METH_NOARGS, t.final_observations.c_str()},
         {"get_logs", get_logs, METH_NOARGS, kGetLogsDoc},
         {"clear_logs", clear_logs, METH_NOARGS, kClearLogsDoc},
+        kStateMethod,
         {nullptr, nullptr, 0, nullptr},
     };
     static PyGetSetDef getset[] = {
@@ -271,10 +299,12 @@ class VecEnvClass {
     static PyType_Spec spec = {t.qualified_name.c_str(), sizeof(Object), 0, Py_TPFLAGS_DEFAULT,
                                slots};
     PyRef type = PyRef::steal(PyType_FromModuleAndSpec(module, &spec, nullptr));
-    // What the Gymnasium adapter reads: the id the task follows, and whether it must
-    // step with the exact formulas.
-    PyRef gymnasium = PyRef::steal(Py_BuildValue("{s:s,s:O}", "id", Task::kNames.gymnasium_id,
-                                                 "exact", Task::kNames.gymnasium_exact ? Py_True : Py_False));
+    // What the Gymnasium adapter reads: the id the task follows, whether it must step
+    // with the exact formulas, and the steps an episode lasts at most.
+    PyRef gymnasium = PyRef::steal(Py_BuildValue(
+        "{s:s,s:O,s:I}", "id", Task::kNames.gymnasium_id, "exact",
+        Task::kNames.gymnasium_exact ? Py_True : Py_False, "max_episode_steps",
+        static_cast<unsigned int>(envs::kEpisodeLimitOf<Engine>)));
     if (!type || !gymnasium || PyObject_SetAttrString(type.get(), "_gymnasium", gymnasium.get()) < 0) {
       return nullptr;
     }

@@ -17,8 +17,9 @@ Where vorlisk's classes knowingly differ from Gymnasium, these give Gymnasium's
 behaviour: actions outside the action space are rejected with a ValueError (the classes
 take any value and say what it does), and a task whose single-thread blocks approximate
 its dynamics too coarsely follows the exact formulas on every lane. What stays vorlisk's:
-every episode ends after at most 200 steps, and the few rewards and bounds the README
-lists as vorlisk's own.
+CartPole's episodes end after 200 steps, where Gymnasium allows 500 (the other tasks
+keep Gymnasium's limits), and the few rewards and bounds the README lists as vorlisk's
+own.
 
 Needs Gymnasium 1.1 or newer; `import vorlisk` itself does not.
 """

@@ -43,6 +43,7 @@ class Engines : public ::testing::Test {
     return observations(one);
   }
   static constexpr bool kFreshSeeds = Engine::kCompat.seed_rule == SeedRule::kAdvanceByNumEnvs;
+  static constexpr std::uint32_t kLimit = kEpisodeLimitOf<Engine>;
 };
 TYPED_TEST_SUITE(Engines, typename GTestTypes<Registry>::type);
 
@@ -111,7 +112,7 @@ TYPED_TEST(Engines, TheLimitEndsEachEpisodeOnceAndItsLaneRestartsFromItsNextSeed
     EXPECT_EQ(env.rewards[0], TypeParam::kCompat.reset_clears_rewards ? 0.0f : 5.0f);
     EXPECT_EQ(this->row(this->observations(env), n - 1), this->start_from(500 + n - 1));
 
-    env.episode_steps.assign(n, 198);
+    env.episode_steps.assign(n, this->kLimit - 2);
     const std::vector<float> actions(n, 0.0f);
     env.step_auto_reset(actions);
     EXPECT_EQ(env.truncations, std::vector<std::uint8_t>(n, 0));
@@ -119,7 +120,7 @@ TYPED_TEST(Engines, TheLimitEndsEachEpisodeOnceAndItsLaneRestartsFromItsNextSeed
     ASSERT_EQ(env.truncations, std::vector<std::uint8_t>(n, 1)) << n << " lanes, " << workers;
     EXPECT_EQ(env.episode_steps, std::vector<std::uint32_t>(n, 0));
     EXPECT_EQ(env.log.episode_count, 7 + n);
-    EXPECT_EQ(env.log.total_steps, 200u * n);
+    EXPECT_EQ(env.log.total_steps, this->kLimit * n);
     const auto obs = this->observations(env);
     for (std::size_t i = 0; i < n; ++i) {
       const std::uint64_t next = this->kFreshSeeds ? 500 + i + n : 500 + i + 1;
@@ -133,7 +134,7 @@ TYPED_TEST(Engines, TheLimitEndsEachEpisodeOnceAndItsLaneRestartsFromItsNextSeed
   EXPECT_EQ(this->row(this->observations(top), 2), this->start_from(0));
   // Without a reset, lane i's first restart follows from the seed i it was created with.
   auto fresh = TypeParam::with_workers(9, 1);
-  fresh.episode_steps.assign(9, 199);
+  fresh.episode_steps.assign(9, this->kLimit - 1);
   fresh.step_auto_reset(std::vector<float>(9, 0.0f));
   EXPECT_EQ(this->row(this->observations(fresh), 3), this->start_from(this->kFreshSeeds ? 3 + 9 : 3));
 }

@@ -73,3 +73,42 @@ def gymnasium_steps(cls, seed, lane_actions, state_of=lambda obs: obs.astype(np.
         reached = env.final_observations()[1][0] if finished else next_obs[0]
         yield (reached, rewards[0], terminals[0], truncations[0]), expected
         obs = next_obs[0]
+
+
+def first_episodes_beside_gymnasium(cls, num_envs, seed, policy, start_states, horizon):
+    """Steps `num_envs` lanes of `cls` with policy(observations) until each lane's first
+    episode has terminated (for at most `horizon` steps, fewer than the episode limit),
+    then replays each lane's actions in Gymnasium's environment of the task started from
+    the lane's exact start state (start_states(env, observations): a row per lane).
+    Yields per lane, up to the step where either side terminated: (observations,
+    Gymnasium's observations, rewards, Gymnasium's rewards, the step on which the lane
+    terminated, the step on which Gymnasium's did), a step 0 meaning not at all."""
+    gym = pytest.importorskip("gymnasium")
+    env = cls(num_envs)
+    obs = env.reset(seed)
+    starts = start_states(env, obs)
+    steps, ends = [], np.zeros(num_envs, int)
+    while len(steps) < horizon and not ends.all():
+        actions = policy(obs)
+        obs, rewards, terminals, _ = env.step(actions)
+        lanes, finals = env.final_observations()
+        reached = obs.copy()
+        reached[lanes] = finals
+        steps.append((actions, reached, rewards))
+        ends[(ends == 0) & (terminals == 1)] = len(steps)
+    reference = gym.make(cls._gymnasium["id"]).unwrapped
+    reference.reset(seed=0)
+    discrete = "n" in env.single_action_space
+    for lane in range(num_envs):
+        reference.state = starts[lane].copy()
+        mine, theirs, their_end = [], [], 0
+        for step, (actions, reached, rewards) in enumerate(steps, start=1):
+            action = int(actions[lane]) if discrete else actions[lane:lane + 1]
+            ref_obs, ref_reward, terminated, _, _ = reference.step(action)
+            mine.append((*reached[lane], rewards[lane]))
+            theirs.append((*ref_obs, ref_reward))
+            their_end = step if terminated else 0
+            if terminated or ends[lane] == step:
+                break
+        mine, theirs = np.array(mine), np.array(theirs)
+        yield mine[:, :-1], theirs[:, :-1], mine[:, -1], theirs[:, -1], ends[lane], their_end

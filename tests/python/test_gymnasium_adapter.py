@@ -50,9 +50,10 @@ def test_results_have_gymnasiums_types_and_stay_in_the_spaces(env_id, workers):
     assert obs in envs.observation_space and info == ref_info == {}
     assert (obs.shape, obs.dtype) == (ref_obs.shape, ref_obs.dtype)
     ref_info = my_info = None
-    ref_results = run_random(reference, 400)
+    steps = max(400, envs.vorlisk_env._gymnasium["max_episode_steps"])  # every lane ends once
+    ref_results = run_random(reference, steps)
     finished = 0
-    for obs, rewards, terminated, truncated, info in run_random(envs, 400):
+    for obs, rewards, terminated, truncated, info in run_random(envs, steps):
         ref = next(ref_results)
         for mine, theirs in zip((obs, rewards, terminated, truncated), ref[:4]):
             assert (mine.shape, mine.dtype) == (theirs.shape, theirs.dtype)

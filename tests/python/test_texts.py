@@ -42,6 +42,25 @@ TABLE = {
                  'Box format:\n- shape: (1,) for torque\n- low: -2.0\n- high: 2.0\n- dtype: "float32"',
                  {"shape": (3,), "dtype": "float32", "low": [-1.0, -1.0, -8.0], "high": [1.0, 1.0, 8.0]},
                  {"shape": (1,), "dtype": "float32", "low": [-2.0], "high": [2.0]}),
+    "Acrobot": (6, "int32, values 0, 1, or 2",
+                " (cos(theta1), sin(theta1), cos(theta2), sin(theta2), theta1_dot, theta2_dot; "
+                "theta2 relative to the first link)",
+                " (1 when the free end has risen above the target height)",
+                "[cos(theta1), sin(theta1), cos(theta2), sin(theta2), theta1_dot, theta2_dot]\n"
+                "- low: lower bounds\n- high: upper bounds",
+                'Discrete format:\n- n: 3 (torque -1, 0 or +1 at the joint between the links)\n'
+                '- dtype: "int32"',
+                {"shape": (6,), "dtype": "float32",
+                 "low": [-1.0, -1.0, -1.0, -1.0, -12.566370964050293, -28.274333953857422],
+                 "high": [1.0, 1.0, 1.0, 1.0, 12.566370964050293, 28.274333953857422]},
+                {"n": 3, "dtype": "int32"}),
+    "MountainCarContinuous": (
+        2, "float32, continuous force values [-1.0, 1.0]", "", "",
+        "[position, velocity]\n- low: lower bounds\n- high: upper bounds",
+        'Box format:\n- shape: (1,) for force\n- low: -1.0\n- high: 1.0\n- dtype: "float32"',
+        {"shape": (2,), "dtype": "float32", "low": [-1.2000000476837158, -0.07000000029802322],
+         "high": [0.6000000238418579, 0.07000000029802322]},
+        {"shape": (1,), "dtype": "float32", "low": [-1.0], "high": [1.0]}),
 }
 
 

@@ -17,6 +17,15 @@
 //   void step_block(std::size_t i, const float* actions, MaskOf<F>& terminal, F& reward);
 //   std::array<const float*, kObservationSize> observation_columns() const;
 //
+// Optional:
+//   static constexpr std::uint32_t kMaxEpisodeSteps;  // the episode limit it is built
+//                                                     // with, where not kDefaultMaxSteps
+//   static constexpr std::size_t kLaneStateBytes;  // bytes of state a lane holds, where
+//                                                  // more than a float per observation entry
+//   // Where the observations lose part of the state (angles seen through their sine
+//   // and cosine), the exact state, one double column per variable.
+//   std::array<const double*, N> state_columns() const;
+//
 // The stepping code lives in vec_engine_impl.hpp, which only the engine's own source
 // includes; it instantiates VecEngine<Engine> there, and everyone else links to it.
 #pragma once
@@ -41,6 +50,33 @@ namespace vorlisk::envs {
 inline constexpr std::size_t kBlockLanes = 8;
 // Steps an episode may last, unless a task is built with another limit.
 inline constexpr std::uint32_t kDefaultMaxSteps = 200;
+
+// The limit a task's episodes have unless its user asks for another: its own
+// kMaxEpisodeSteps (the limit of the Gymnasium version it follows), or the default.
+template <class Engine>
+inline constexpr std::uint32_t kEpisodeLimitOf = [] {
+  if constexpr (requires { Engine::kMaxEpisodeSteps; }) {
+    return std::uint32_t{Engine::kMaxEpisodeSteps};
+  } else {
+    return kDefaultMaxSteps;
+  }
+}();
+
+// The bytes of task state a lane holds: the task's own count, or a float per
+// observation entry.
+template <class Engine>
+inline constexpr std::size_t kLaneStateBytesOf = [] {
+  if constexpr (requires { Engine::kLaneStateBytes; }) {
+    return std::size_t{Engine::kLaneStateBytes};
+  } else {
+    return Engine::kObservationSize * sizeof(float);
+  }
+}();
+
+// A task that can report its exact state beside its observations.
+template <class Engine>
+concept HasStateColumns = requires(const Engine& e) { e.state_columns(); };
+
 // Lanes stepped with the exact formulas before their bookkeeping: enough to amortise
 // the vector sin/cos/fmod calls, small enough for stack buffers.
 inline constexpr std::size_t kLaneBatch = 64;

@@ -14,12 +14,11 @@ VecEngine<Engine>::VecEngine(std::size_t lanes, std::uint32_t max_steps_per_epis
                              std::size_t chunk_count)
     : num_envs(lanes), workers(std::max<std::size_t>(chunk_count, 1)), max_steps(max_steps_per_episode) {
   if (lanes == 0) throw InternalFailure("num_envs must be at least 1");
-  // A lane's arrays here, the task's state (at least a float per observation entry),
-  // its final observation and one step's outputs (observation, reward, two flags) and
-  // converted action.
+  // A lane's arrays here, the task's state, its final observation and one step's
+  // outputs (observation, reward, two flags) and converted action.
   constexpr std::size_t kLaneBytes = 2 * sizeof(float) + 2 + sizeof(std::uint32_t) +
-                                     sizeof(std::uint64_t) +
-                                     3 * Engine::kObservationSize * sizeof(float) +
+                                     sizeof(std::uint64_t) + kLaneStateBytesOf<Engine> +
+                                     2 * Engine::kObservationSize * sizeof(float) +
                                      2 * sizeof(float) + 2;
   check_fits(lanes, kLaneBytes, "lanes");
   rewards.assign(num_envs, 0.0f);

@@ -5,8 +5,10 @@
 
 #include <cstddef>
 
+#include "envs/tasks/acrobot.hpp"
 #include "envs/tasks/cartpole.hpp"
 #include "envs/tasks/mountain_car.hpp"
+#include "envs/tasks/mountain_car_continuous.hpp"
 #include "envs/tasks/pendulum.hpp"
 
 namespace vorlisk::envs::tasks {
@@ -22,6 +24,6 @@ struct TaskList {
   }
 };
 
-using Registry = TaskList<CartPole, MountainCar, Pendulum>;
+using Registry = TaskList<CartPole, MountainCar, Pendulum, Acrobot, MountainCarContinuous>;
 
 }  // namespace vorlisk::envs::tasks
