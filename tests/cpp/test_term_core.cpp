@@ -1,6 +1,9 @@
-// The toolkit's cells, layout and terminal backend.
+// The toolkit's cells, layout and terminal backend, and what the views do not show of
+// the line chart: its clipping, gaps, shared cells and legend.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cmath>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -8,12 +11,14 @@
 #include "tui/term/backend.hpp"
 #include "tui/term/layout.hpp"
 #include "tui/term/text.hpp"
+#include "tui/term/widgets/chart.hpp"
 #include "tui_test_support.hpp"
 
 namespace vorlisk::tui::term {
 namespace {
 
 using Rows = std::vector<std::string>;
+using testing::rows;
 
 TEST(Buffer, TextIsOneColumnPerCodePointCutAtTheAreaAndNeverAControlSequence) {
   EXPECT_EQ(text_width("a┌─│█⣿"), 6u);
@@ -23,10 +28,7 @@ TEST(Buffer, TextIsOneColumnPerCodePointCutAtTheAreaAndNeverAControlSequence) {
   EXPECT_EQ(buffer.set_string(0, 1, "xyz", Style{}, 2), 2);
   EXPECT_EQ(buffer.set_string(0, 3, "outside", Style{}), 0);
   buffer.set_string(0, 2, "\x1b[\t\x7f\xC2\x9B\xFF", Style{});
-  EXPECT_EQ(testing::rows(buffer), (Rows{"   │ab", "xy    ", " [   \xEF\xBF\xBD"}));
-  Buffer offset(Rect{2, 1, 3, 1});
-  EXPECT_EQ(offset.set_string(0, 1, "abcdef", Style{}), 5);
-  EXPECT_EQ(offset.row_text(1), "cde");
+  EXPECT_EQ(rows(buffer), (Rows{"   │ab", "xy    ", " [   \xEF\xBF\xBD"}));
 }
 
 // The views' layouts show the common cases; these are the rules at the edges.
@@ -50,8 +52,6 @@ TEST(Split, GivesEachPartItsShareInOrderWithoutGapsInBothDirections) {
       }
     }
   }
-  auto parts = split(Rect{65530, 0, 20, 1}, Direction::Horizontal, std::array{C::length(4), C::min(0)});
-  EXPECT_EQ(parts[1], (Rect{65534, 0, 1, 1}));  // never past the last coordinate
 }
 
 // Keeps every write, so a test sees exactly what a terminal would receive.
@@ -70,31 +70,26 @@ auto status(std::string_view figure) {
   };
 }
 
-TEST(Terminal, WritesOnlyTheCellsThatChangedAndClearsWhenTheSizeDoes) {
+// The leave-screen sequence shows the cursor too; the terminal object does it as well
+// on its way out, and only when a frame hid it.
+TEST(Terminal, WritesOnlyTheCellsThatChangedClearsWhenTheSizeDoesAndShowsTheCursorItHid) {
   CapturedOutput out;
-  Terminal terminal(out, ColorMode::Colors);
-  const Size size{20, 3};
-  for (std::string_view figure : {"123,456", "123,456", "123,457", "223,458", "223,4"}) {
-    terminal.draw(size, status(figure));
+  Terminal(out, ColorMode::Colors).show_cursor();  // no frame hid it: nothing to write
+  {
+    Terminal terminal(out, ColorMode::Colors);
+    const Size size{20, 3};
+    for (std::string_view figure : {"123,456", "123,456", "123,457", "223,458", "223,4"}) {
+      terminal.draw(size, status(figure));
+    }
+    terminal.draw(Size{10, 2}, status("1"));
+    EXPECT_EQ(terminal.current().row_text(1), "Steps: 1  ");
   }
-  terminal.draw(Size{10, 2}, status("1"));
   EXPECT_EQ(out.writes, (Rows{"\x1b[?25l\x1b[0m\x1b[2J\x1b[2;1H\x1b[38;5;7mSteps: \x1b[1;38;5;6m123,456\x1b[0m",
                               "\x1b[2;14H\x1b[1;38;5;6m7\x1b[0m",  // an unchanged frame writes nothing
                               "\x1b[2;8H\x1b[1;38;5;6m2\x1b[2;14H8\x1b[0m",
                               "\x1b[2;13H  ",  // blank cells in the default attributes
-                              "\x1b[0m\x1b[2J\x1b[2;1H\x1b[38;5;7mSteps: \x1b[1;38;5;6m1\x1b[0m"}));
-  EXPECT_EQ(out.flushes, 5);
-  EXPECT_EQ(terminal.current().row_text(1), "Steps: 1  ");
-}
-
-// The leave-screen sequence shows the cursor too; the terminal object does it as well
-// on its way out, and only when a frame hid it.
-TEST(Terminal, CursorIsShownAgainAtTheEndOnlyWhenAFrameHidIt) {
-  CapturedOutput out;
-  Terminal(out, ColorMode::Colors).show_cursor();
-  EXPECT_TRUE(out.writes.empty());
-  Terminal(out, ColorMode::Colors).draw(Size{20, 3}, status("1"));
-  EXPECT_EQ(out.writes.back(), "\x1b[?25h");
+                              "\x1b[0m\x1b[2J\x1b[2;1H\x1b[38;5;7mSteps: \x1b[1;38;5;6m1\x1b[0m", "\x1b[?25h"}));
+  EXPECT_EQ(out.flushes, 6);
 }
 
 TEST(Terminal, ColoursAndModifiersChangeOnlyWhenTheyDifferAndNoColorKeepsModifiers) {
@@ -111,6 +106,47 @@ TEST(Terminal, ColoursAndModifiersChangeOnlyWhenTheyDifferAndNoColorKeepsModifie
   EXPECT_EQ(plain, "\x1b[1;1H\x1b[4mab\x1b[3mcd\x1b[0;2;4;7mef\x1b[0m");
   render_full(after, ColorMode::NoColor, full);
   EXPECT_EQ(full, "\x1b[4mab\x1b[3mcd\x1b[0;2;4;7mef\x1b[0m\n");
+}
+
+// Over [0, 1] x [0, 1] without labels or titles: the axes take the left column and
+// the bottom row, so 5 x 3 cells leave a plot of 4 x 2 cells, 8 x 8 dots.
+Buffer draw(const std::vector<Dataset>& datasets, std::uint16_t width = 5, std::uint16_t height = 3,
+            std::array<double, 2> x = {0, 1}, std::array<double, 2> y = {0, 1}) {
+  Buffer buffer(Rect{0, 0, width, height});
+  Chart{.datasets = datasets, .x_axis = Axis{.bounds = {x[0], x[1]}}, .y_axis = Axis{.bounds = {y[0], y[1]}}}.render(
+      buffer.area(), buffer);
+  return buffer;
+}
+
+TEST(Chart, LinesAreBrailleSegmentsClippedToTheBoundsAndBrokenByNonFinitePoints) {
+  const std::vector<Point> diagonal{{0, 0}, {1, 1}}, beyond{{-1, -1}, {2, 2}}, flat{{0, 0.5}, {1, 0.5}},
+      outside{{2, 0}, {3, 1}, {1.5, -5}}, broken{{0, 0}, {0.4, 0.4}, {NAN, 0.5}, {0.6, 0.6}, {1, INFINITY}, {1, 1}};
+  EXPECT_EQ(rows(draw({{.data = diagonal}})), (Rows{"│  ⡠⠊", "│⡠⠊  ", "└────"}));
+  EXPECT_EQ(rows(draw({{.data = beyond}})), (Rows{"│  ⡠⠊", "│⡠⠊  ", "└────"}));
+  EXPECT_EQ(rows(draw({{.data = flat}, {.data = outside}})), (Rows{"│    ", "│⠉⠉⠉⠉", "└────"}));
+  EXPECT_EQ(rows(draw({{.data = broken}})), (Rows{"│  ⡀⠈", "│⡠⠊  ", "└────"}));
+  // Datasets share cells; the last one drawn colours them.
+  Buffer b = draw({{.data = diagonal, .style = fg(Color::Red)}, {.data = flat, .style = fg(Color::Blue)}});
+  EXPECT_EQ(rows(b), (Rows{"│  ⡠⠊", "│⡩⠋⠉⠉", "└────"}));
+  EXPECT_EQ(b.at(1, 1).fg, Color::Blue);
+  EXPECT_EQ(b.at(3, 0).fg, Color::Red);
+  // Bounds of one value put its points in the middle; reversed or NaN ones draw none.
+  const std::vector<Point> five{{5, 5}, {6, 5}};
+  EXPECT_EQ(rows(draw({{.data = five}}, 4, 3, {5, 5}, {5, 5})), (Rows{"│   ", "│ ⠈ ", "└───"}));
+  EXPECT_EQ(rows(draw({{.data = five}}, 4, 3, {6, 5}, {NAN, 5})), (Rows{"│   ", "│   ", "└───"}));
+}
+
+TEST(Chart, LegendInTheTopRightCornerOnlyWhenThereIsRoom) {
+  const std::vector<Point> flat{{0, 1}, {1, 1}};
+  const std::vector<Dataset> d{{.name = "Policy", .data = flat, .style = fg(Color::Red)},
+                               {.name = "", .data = flat},
+                               {.name = "Value", .data = flat, .style = fg(Color::Blue)}};
+  Buffer b = draw(d, 17, 7);
+  EXPECT_EQ(rows(b, 0, 4), (Rows{"│⠉⠉⠉⠉⠉⠉⠉⠉┌──────┐", "│        │Policy│", "│        │Value │", "│        └──────┘"}));
+  EXPECT_EQ(b.at(10, 1).fg, Color::Red);
+  EXPECT_EQ(b.at(10, 2).fg, Color::Blue);
+  EXPECT_EQ(rows(draw(d, 17, 6))[0], "│⠉⠉⠉⠉⠉⠉⠉⠉⠉⠉⠉⠉⠉⠉⠉⠉");  // too low
+  EXPECT_EQ(rows(draw(d, 16, 7))[0], "│⠉⠉⠉⠉⠉⠉⠉⠉⠉⠉⠉⠉⠉⠉⠉");   // too narrow
 }
 
 }  // namespace

@@ -75,7 +75,6 @@ TEST(MinimalView, FiguresAreRightAlignedInTheirFieldsAndNeverCut) {
                       " Steps:    1,250,000 │ Episodes:    8,432 │ Reward:     187.34 │ SPS:        51234"},
            {1000000000000ul, 12345678ul, 1e9, 1e13,
             " Steps: 1,000,000,000,000 │ Episodes: 12,345,678 │ Reward: 1000000000.00 │ SPS: 10000000000000"},
-           {0ul, 0ul, -12.5, 0.4, " Steps:            0 │ Episodes:        0 │ Reward:     -12.50 │ SPS:            0"},
            {0ul, 0ul, NAN, -INFINITY,
             " Steps:            0 │ Episodes:        0 │ Reward:        NaN │ SPS:         -inf"}}) {
     ViewState v;

@@ -45,24 +45,19 @@ class MemFile {
 // CPU refresh (the first one at the start of each monitor cycle) with their count.
 class FakeStats final : public monitor::SystemStats {
  public:
-  struct Figures {
-    float cpu = 12.5f;
-    std::uint64_t total_bytes = std::uint64_t{8} << 30;
-    std::uint64_t used_bytes = std::uint64_t{2} << 30;
-    std::function<void(int)> on_cpu_refresh;
-  };
-  explicit FakeStats(Figures figures) : figures_(std::move(figures)) {}
+  using OnCpuRefresh = std::function<void(int)>;
+  explicit FakeStats(OnCpuRefresh on_cpu_refresh) : on_cpu_refresh_(std::move(on_cpu_refresh)) {}
 
   void refresh_cpu() override {
-    if (figures_.on_cpu_refresh) figures_.on_cpu_refresh(++cpu_refreshes_);
+    if (on_cpu_refresh_) on_cpu_refresh_(++cpu_refreshes_);
   }
   void refresh_memory() override {}
-  float cpu_usage() const override { return figures_.cpu; }
-  std::uint64_t total_memory_bytes() const override { return figures_.total_bytes; }
-  std::uint64_t used_memory_bytes() const override { return figures_.used_bytes; }
+  float cpu_usage() const override { return 12.5f; }
+  std::uint64_t total_memory_bytes() const override { return std::uint64_t{8} << 30; }
+  std::uint64_t used_memory_bytes() const override { return std::uint64_t{2} << 30; }
 
  private:
-  Figures figures_;
+  OnCpuRefresh on_cpu_refresh_;
   int cpu_refreshes_ = 0;
 };
 
@@ -78,8 +73,8 @@ void poison(PoisonLock<T>& lock) {
 
 inline constexpr const char* kNoNvml = "libvorlisk-test-no-such-nvml.so";
 
-inline monitor::Sources fake_sources(FakeStats::Figures figures = {}, std::string nvml = kNoNvml) {
-  return {[figures] { return std::make_unique<FakeStats>(figures); }, std::move(nvml)};
+inline monitor::Sources fake_sources(FakeStats::OnCpuRefresh on_cpu_refresh = {}, std::string nvml = kNoNvml) {
+  return {[on_cpu_refresh] { return std::make_unique<FakeStats>(on_cpu_refresh); }, std::move(nvml)};
 }
 
 // A logger's shared state to fill, and a frame to draw it in.

