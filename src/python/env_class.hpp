@@ -65,23 +65,32 @@ class VecEnvClass {
 
   static PyObject* tp_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return guard([&]() -> PyObject* {
-      static const char* names[] = {"num_envs", "workers", nullptr};
-      // "O|O:ClassName", so that signature errors name the class.
-      static const std::string format = "O|O:" + texts().class_name;
+      static const char* names[] = {"num_envs", "workers", "max_episode_steps", nullptr};
+      // "O|O$O:ClassName", so that signature errors name the class.
+      static const std::string format = "O|O$O:" + texts().class_name;
       PyObject* num_envs_arg = nullptr;
       PyObject* workers_arg = Py_None;
+      PyObject* limit_arg = Py_None;
       if (!PyArg_ParseTupleAndKeywords(args, kwargs, format.c_str(), const_cast<char**>(names),
-                                       &num_envs_arg, &workers_arg)) {
+                                       &num_envs_arg, &workers_arg, &limit_arg)) {
         return nullptr;
       }
-      std::size_t num_envs = 0, workers = 1;
+      std::size_t num_envs = 0, workers = 1, limit = envs::kEpisodeLimitOf<Engine>;
       if (!to_size(num_envs_arg, "num_envs", &num_envs)) return nullptr;
       if (workers_arg != Py_None && !to_size(workers_arg, "workers", &workers)) return nullptr;
+      if (limit_arg != Py_None && !to_size(limit_arg, "max_episode_steps", &limit)) return nullptr;
       if (num_envs == 0) {
         PyErr_SetString(PyExc_ValueError, "num_envs must be greater than 0");
         return nullptr;
       }
+      // Some tasks count steps in single precision, which is exact up to 2^24.
+      if (limit == 0 || limit > envs::kMaxEpisodeLimit) {
+        PyErr_Format(PyExc_ValueError, "max_episode_steps must be between 1 and %u, got %zu",
+                     static_cast<unsigned>(envs::kMaxEpisodeLimit), limit);
+        return nullptr;
+      }
       auto st = std::unique_ptr<State>(new State{Engine::with_workers(num_envs, workers), {}});
+      st->engine.max_steps = static_cast<std::uint32_t>(limit);
       if constexpr (kDiscrete<Task>) st->actions_buffer.resize(num_envs);
       PyObject* self = type->tp_alloc(type, 0);
       if (!self) return nullptr;
@@ -236,6 +245,9 @@ class VecEnvClass {
   }
 
   static PyObject* get_num_envs(PyObject* self, void*) { return PyLong_FromSize_t(engine(self).num_envs); }
+  static PyObject* get_max_episode_steps(PyObject* self, void*) {
+    return PyLong_FromUnsignedLong(engine(self).max_steps);
+  }
   static PyObject* get_observation_size(PyObject*, void*) { return PyLong_FromSize_t(kObs); }
   static PyObject* get_observation_space(PyObject*, void*) {
     return box_space(Task::kObservationLow.data(), Task::kObservationHigh.data(), kObs);
@@ -249,7 +261,8 @@ class VecEnvClass {
   }
 
   static const EnvTexts& texts() {
-    static const EnvTexts t = env_texts(Task::kNames, kObs, Task::kActions);
+    static const EnvTexts t =
+        env_texts(Task::kNames, kObs, Task::kActions, envs::kEpisodeLimitOf<Engine>);
     return t;
   }
 
@@ -280,6 +293,7 @@ class VecEnvClass {
     };
     static PyGetSetDef getset[] = {
         {"num_envs", get_num_envs, nullptr, kNumEnvsDoc, nullptr},
+        {"max_episode_steps", get_max_episode_steps, nullptr, kMaxEpisodeStepsDoc, nullptr},
         {"observation_size", get_observation_size, nullptr, kObservationSizeDoc, nullptr},
         {"observation_space", get_observation_space, nullptr, t.observation_space.c_str(), nullptr},
         {"single_observation_space", get_observation_space, nullptr, kSingleObservationSpaceDoc,

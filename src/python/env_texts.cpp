@@ -46,13 +46,15 @@ std::string float_text(float value) {
   return text;
 }
 
-EnvTexts env_texts(const envs::TaskNames& names, std::size_t observation_size, Actions actions) {
+EnvTexts env_texts(const envs::TaskNames& names, std::size_t observation_size, Actions actions,
+                   std::uint32_t max_steps) {
   const std::string k = std::to_string(observation_size);
   const ActionTexts action = std::visit([](const auto& a) { return action_texts(a); }, actions);
   EnvTexts t;
   t.class_name = envs::class_name(names);
   t.qualified_name = "vorlisk." + t.class_name;
-  t.class_doc = t.class_name + "(num_envs, workers=None)\n--\n\nHigh-performance vectorized " +
+  t.class_doc = t.class_name + "(num_envs, workers=None, *, max_episode_steps=" +
+                std::to_string(max_steps) + ")\n--\n\nHigh-performance vectorized " +
                 names.title +
                 " environment.\n\nThe implementation is SIMD-optimized and steps every lane in "
                 "one call on NumPy arrays.";

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <variant>
 
@@ -23,7 +24,9 @@ struct EnvTexts {
   std::string action_space;
 };
 
-EnvTexts env_texts(const envs::TaskNames& names, std::size_t observation_size, Actions actions);
+// `max_steps`: the episode limit the class has by default.
+EnvTexts env_texts(const envs::TaskNames& names, std::size_t observation_size, Actions actions,
+                   std::uint32_t max_steps);
 
 // A float as Python writes it: the shortest text that reads back the same, with a
 // decimal point ("-2.0", "0.07").
@@ -39,6 +42,7 @@ inline constexpr const char kGetLogsDoc[] =
     "- mean_length: average episode length (or 0 if no episodes)";
 inline constexpr const char kClearLogsDoc[] = "clear_logs($self)\n--\n\nClear episode statistics.";
 inline constexpr const char kNumEnvsDoc[] = "Get the number of environments.";
+inline constexpr const char kMaxEpisodeStepsDoc[] = "The steps after which an episode is truncated.";
 inline constexpr const char kObservationSizeDoc[] = "Get the observation shape per environment.";
 inline constexpr const char kSingleObservationSpaceDoc[] =
     "Gymnasium-compatible observation space for a single environment.";

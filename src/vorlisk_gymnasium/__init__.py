@@ -16,10 +16,10 @@ for `vorlisk.PyCartPoleVecEnv`, and so on); `make_vec` finds them by Gymnasium i
 Where vorlisk's classes knowingly differ from Gymnasium, these give Gymnasium's
 behaviour: actions outside the action space are rejected with a ValueError (the classes
 take any value and say what it does), and a task whose single-thread blocks approximate
-its dynamics too coarsely follows the exact formulas on every lane. What stays vorlisk's:
-CartPole's episodes end after 200 steps, where Gymnasium allows 500 (the other tasks
-keep Gymnasium's limits), and the few rewards and bounds the README lists as vorlisk's
-own.
+its dynamics too coarsely follows the exact formulas on every lane. Episodes last as
+long as Gymnasium's registration of the id allows (CartPole-v1: 500 steps, where
+vorlisk's own class defaults to 200), unless `max_episode_steps` sets another limit.
+What stays vorlisk's: the few rewards and bounds the README lists as vorlisk's own.
 
 Needs Gymnasium 1.1 or newer; `import vorlisk` itself does not.
 """
@@ -31,6 +31,7 @@ from typing import Any, Optional, Sequence, Union
 import numpy as np
 
 try:
+    import gymnasium
     from gymnasium import spaces
     from gymnasium.utils import seeding
     from gymnasium.vector import AutoresetMode, VectorEnv
@@ -56,8 +57,11 @@ class VorliskVectorEnv(VectorEnv):
     _env_class: Any = None
     metadata = {"autoreset_mode": AutoresetMode.SAME_STEP, "render_modes": []}
 
-    def __init__(self, num_envs: int, workers: Optional[int] = None):
-        self._env = self._env_class(num_envs, workers)
+    def __init__(self, num_envs: int, workers: Optional[int] = None, *,
+                 max_episode_steps: Optional[int] = None):
+        if max_episode_steps is None:
+            max_episode_steps = gymnasium.spec(self._env_class._gymnasium["id"]).max_episode_steps
+        self._env = self._env_class(num_envs, workers, max_episode_steps=max_episode_steps)
         self.num_envs = num_envs
         self.single_observation_space = _box(self._env.single_observation_space)
         action_space = self._env.single_action_space
@@ -187,11 +191,12 @@ def __getattr__(name: str) -> type[VorliskVectorEnv]:  # what type checkers see 
     raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
 
 
-def make_vec(env_id: str, num_envs: int = 1, workers: Optional[int] = None,
-             **kwargs: Any) -> VorliskVectorEnv:
+def make_vec(env_id: str, num_envs: int = 1, workers: Optional[int] = None, *,
+             max_episode_steps: Optional[int] = None, **kwargs: Any) -> VorliskVectorEnv:
     """The vorlisk counterpart of `gymnasium.make_vec` for the Gymnasium id of any of
     vorlisk's tasks, such as "CartPole-v1" (any version suffix); `workers` >= 2 steps the
-    lanes in that many chunks on vorlisk's worker pool. Gymnasium's vectorisation
+    lanes in that many chunks on vorlisk's worker pool; `max_episode_steps` replaces the
+    limit Gymnasium registers for the id. Gymnasium's vectorisation
     arguments (`vectorization_mode`, `vector_kwargs`) are accepted and ignored; any other
     keyword is refused, since the tasks take no parameters here."""
     name = env_id.split("/")[-1].split("-v")[0]
@@ -200,5 +205,5 @@ def make_vec(env_id: str, num_envs: int = 1, workers: Optional[int] = None,
     unknown = set(kwargs) - {"vectorization_mode", "vector_kwargs"}
     if unknown:
         raise TypeError(f"make_vec got arguments vorlisk does not take: {sorted(unknown)}")
-    return _IDS[name](num_envs, workers)
+    return _IDS[name](num_envs, workers, max_episode_steps=max_episode_steps)
 

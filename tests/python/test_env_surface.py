@@ -21,6 +21,11 @@ pytestmark = pytest.mark.sanitize  # also run against the ASan build in CI
         ((), {}, TypeError, "num_envs"),
         ((), {"num_envs": 2, "seed": 1}, TypeError, "seed"),
         ((2**62,), {}, MemoryError, None),
+        ((4, 1, 50), {}, TypeError, "at most 2"),  # the limit is keyword-only
+        ((4,), {"max_episode_steps": 0}, ValueError, "^max_episode_steps must be between 1 and 16777216, got 0$"),
+        ((4,), {"max_episode_steps": 2**24 + 1}, ValueError, "got 16777217"),
+        ((4,), {"max_episode_steps": -1}, OverflowError, "max_episode_steps"),
+        ((4,), {"max_episode_steps": 9.0}, TypeError, "max_episode_steps"),
     ],
 )
 def test_constructor_rejects_bad_arguments(cls, args, kwargs, error, text):
@@ -102,3 +107,19 @@ def test_logs_count_whole_episodes_since_the_last_clear(cls):
     logs = env.get_logs()
     assert (logs["episode_count"], logs["total_steps"], logs["mean_length"]) == (1.0, steps, steps)
     assert logs["mean_reward"] == logs["total_reward"]
+
+
+@each_env
+@pytest.mark.parametrize("workers", [1, 2])
+def test_an_episode_limit_of_the_callers_truncates_on_every_path(cls, workers):
+    n = 19  # two blocks and a tail on one thread
+    env = cls(n, workers, max_episode_steps=3)
+    env.reset(4)
+    rng = np.random.default_rng(0)
+    ended = np.zeros(n, bool)
+    for step in range(1, 4):
+        _, _, terminals, truncations = env.step(valid_actions(cls, n, rng))
+        assert not truncations[~ended].any() if step < 3 else truncations[~ended].all()
+        ended |= terminals.astype(bool)
+    assert env.max_episode_steps == 3
+    assert cls(1, max_episode_steps=None).max_episode_steps == cls._gymnasium["max_episode_steps"]

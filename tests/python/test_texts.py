@@ -68,7 +68,8 @@ TABLE = {
 def test_class_texts_and_spaces(name):
     k, actions, obs_note, term_note, obs_space, act_space, obs_dict, act_dict = TABLE[name]
     cls = getattr(vorlisk, f"Py{name}VecEnv")
-    assert cls.__text_signature__ == "(num_envs, workers=None)"
+    limit = {"Acrobot": 500, "MountainCarContinuous": 999}.get(name, 200)
+    assert cls.__text_signature__ == f"(num_envs, workers=None, *, max_episode_steps={limit})"
     first, second = cls.__doc__.split("\n\n")
     assert first == f"High-performance vectorized {name} environment."
     assert "SIMD" in second and "NumPy" in second

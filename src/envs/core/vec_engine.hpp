@@ -51,6 +51,9 @@ inline constexpr std::size_t kBlockLanes = 8;
 // Steps an episode may last, unless a task is built with another limit.
 inline constexpr std::uint32_t kDefaultMaxSteps = 200;
 
+// The longest episode limit a user may set: step counts stay exact in single precision.
+inline constexpr std::uint32_t kMaxEpisodeLimit = std::uint32_t{1} << 24;
+
 // The limit a task's episodes have unless its user asks for another: its own
 // kMaxEpisodeSteps (the limit of the Gymnasium version it follows), or the default.
 template <class Engine>
