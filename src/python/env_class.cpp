@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <cstring>
+#include <string>
+#include <utility>
 
 namespace vorlisk::python {
 
@@ -48,6 +50,56 @@ const void* checked_actions(PyObject* actions, int dtype, const char* dtype_name
     return nullptr;
   }
   return PyArray_DATA(array);
+}
+
+const void* checked_mask(PyObject* mask, std::size_t count) {
+  auto* array = PyArray_Check(mask) ? reinterpret_cast<PyArrayObject*>(mask) : nullptr;
+  if (!array || PyArray_NDIM(array) != 1 ||
+      (PyArray_TYPE(array) != NPY_BOOL && PyArray_TYPE(array) != NPY_UINT8)) {
+    PyErr_Format(PyExc_TypeError,
+                 "argument 'mask': expected a one-dimensional numpy.ndarray of dtype bool, got '%s'",
+                 Py_TYPE(mask)->tp_name);
+    return nullptr;
+  }
+  if (!PyArray_IS_C_CONTIGUOUS(array)) {
+    PyErr_SetString(PyExc_ValueError, "mask must be a contiguous array");
+    return nullptr;
+  }
+  const auto got = static_cast<std::size_t>(PyArray_SIZE(array));
+  if (got != count) {
+    PyErr_Format(PyExc_ValueError, "Expected a mask of %zu lanes, got %zu", count, got);
+    return nullptr;
+  }
+  return PyArray_DATA(array);
+}
+
+namespace {
+constexpr std::array<std::pair<envs::AutoresetMode, const char*>, 3> kModeNames = {{
+    {envs::AutoresetMode::kSameStep, "same_step"},
+    {envs::AutoresetMode::kNextStep, "next_step"},
+    {envs::AutoresetMode::kDisabled, "disabled"},
+}};
+}  // namespace
+
+bool to_autoreset_mode(PyObject* o, envs::AutoresetMode* out) {
+  std::string name;
+  if (!to_utf8(o, "autoreset_mode", &name)) return false;
+  for (const auto& [mode, mode_name] : kModeNames) {
+    if (name == mode_name) {
+      *out = mode;
+      return true;
+    }
+  }
+  PyErr_Format(PyExc_ValueError,
+               "autoreset_mode must be 'same_step', 'next_step' or 'disabled', got %R", o);
+  return false;
+}
+
+const char* autoreset_mode_name(envs::AutoresetMode mode) {
+  for (const auto& [m, name] : kModeNames) {
+    if (m == mode) return name;
+  }
+  return "same_step";
 }
 
 #if defined(__x86_64__) && defined(__GLIBC__)  // picking a clone at load time needs ifunc

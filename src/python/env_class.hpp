@@ -27,6 +27,14 @@ PyObject* box_space(const float* low, const float* high, std::size_t n);
 // elements) and returns its data; nullptr with TypeError or ValueError set.
 const void* checked_actions(PyObject* actions, int dtype, const char* dtype_name, std::size_t count);
 
+// Checks `mask` (a one-dimensional array of bool or uint8 with `count` elements) and
+// returns its data; nullptr with TypeError or ValueError set.
+const void* checked_mask(PyObject* mask, std::size_t count);
+
+// "same_step", "next_step" or "disabled"; false with an exception set otherwise.
+bool to_autoreset_mode(PyObject* o, envs::AutoresetMode* out);
+const char* autoreset_mode_name(envs::AutoresetMode mode);
+
 // int32 actions to the nearest float, in one pass over `n` values at `data` (which
 // need not be aligned).
 void int32_to_f32(const char* data, float* out, std::size_t n);
@@ -65,20 +73,24 @@ class VecEnvClass {
 
   static PyObject* tp_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return guard([&]() -> PyObject* {
-      static const char* names[] = {"num_envs", "workers", "max_episode_steps", nullptr};
-      // "O|O$O:ClassName", so that signature errors name the class.
-      static const std::string format = "O|O$O:" + texts().class_name;
+      static const char* names[] = {"num_envs", "workers", "max_episode_steps", "autoreset_mode",
+                                    nullptr};
+      // "O|O$OO:ClassName", so that signature errors name the class.
+      static const std::string format = "O|O$OO:" + texts().class_name;
       PyObject* num_envs_arg = nullptr;
       PyObject* workers_arg = Py_None;
       PyObject* limit_arg = Py_None;
+      PyObject* mode_arg = nullptr;
       if (!PyArg_ParseTupleAndKeywords(args, kwargs, format.c_str(), const_cast<char**>(names),
-                                       &num_envs_arg, &workers_arg, &limit_arg)) {
+                                       &num_envs_arg, &workers_arg, &limit_arg, &mode_arg)) {
         return nullptr;
       }
       std::size_t num_envs = 0, workers = 1, limit = envs::kEpisodeLimitOf<Engine>;
+      envs::AutoresetMode mode = envs::AutoresetMode::kSameStep;
       if (!to_size(num_envs_arg, "num_envs", &num_envs)) return nullptr;
       if (workers_arg != Py_None && !to_size(workers_arg, "workers", &workers)) return nullptr;
       if (limit_arg != Py_None && !to_size(limit_arg, "max_episode_steps", &limit)) return nullptr;
+      if (mode_arg && !to_autoreset_mode(mode_arg, &mode)) return nullptr;
       if (num_envs == 0) {
         PyErr_SetString(PyExc_ValueError, "num_envs must be greater than 0");
         return nullptr;
@@ -91,6 +103,7 @@ class VecEnvClass {
       }
       auto st = std::unique_ptr<State>(new State{Engine::with_workers(num_envs, workers), {}});
       st->engine.max_steps = static_cast<std::uint32_t>(limit);
+      st->engine.autoreset_mode = mode;
       if constexpr (kDiscrete<Task>) st->actions_buffer.resize(num_envs);
       PyObject* self = type->tp_alloc(type, 0);
       if (!self) return nullptr;
@@ -117,13 +130,24 @@ class VecEnvClass {
 
   static PyObject* reset(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guard([&]() -> PyObject* {
-      static const char* const names[] = {"seed"};
-      PyObject* seed_arg;
-      if (!bind_arguments("reset", args, nargs, kwnames, names, 1, 1, &seed_arg)) return nullptr;
+      // `mask` is keyword-only.
+      if (nargs > 1) {
+        PyErr_Format(PyExc_TypeError, "reset() takes 1 positional argument but %zd were given", nargs);
+        return nullptr;
+      }
+      static const char* const names[] = {"seed", "mask"};
+      PyObject* arguments[2] = {nullptr, nullptr};
+      if (!bind_arguments("reset", args, nargs, kwnames, names, 2, 1, arguments)) return nullptr;
       std::uint64_t seed = 0;
-      if (seed_arg != Py_None && !to_u64(seed_arg, "seed", &seed)) return nullptr;
+      if (arguments[0] != Py_None && !to_u64(arguments[0], "seed", &seed)) return nullptr;
       Engine& e = engine(self);
-      e.reset(seed);
+      if (arguments[1] && arguments[1] != Py_None) {
+        const void* mask = checked_mask(arguments[1], e.num_envs);
+        if (!mask) return nullptr;
+        e.reset_lanes(seed, {static_cast<const std::uint8_t*>(mask), e.num_envs});
+      } else {
+        e.reset(seed);
+      }
       return observations(e);
     });
   }
@@ -248,6 +272,9 @@ class VecEnvClass {
   static PyObject* get_max_episode_steps(PyObject* self, void*) {
     return PyLong_FromUnsignedLong(engine(self).max_steps);
   }
+  static PyObject* get_autoreset_mode(PyObject* self, void*) {
+    return PyUnicode_FromString(autoreset_mode_name(engine(self).autoreset_mode));
+  }
   static PyObject* get_observation_size(PyObject*, void*) { return PyLong_FromSize_t(kObs); }
   static PyObject* get_observation_space(PyObject*, void*) {
     return box_space(Task::kObservationLow.data(), Task::kObservationHigh.data(), kObs);
@@ -294,6 +321,7 @@ class VecEnvClass {
     static PyGetSetDef getset[] = {
         {"num_envs", get_num_envs, nullptr, kNumEnvsDoc, nullptr},
         {"max_episode_steps", get_max_episode_steps, nullptr, kMaxEpisodeStepsDoc, nullptr},
+        {"autoreset_mode", get_autoreset_mode, nullptr, kAutoresetModeDoc, nullptr},
         {"observation_size", get_observation_size, nullptr, kObservationSizeDoc, nullptr},
         {"observation_space", get_observation_space, nullptr, t.observation_space.c_str(), nullptr},
         {"single_observation_space", get_observation_space, nullptr, kSingleObservationSpaceDoc,

@@ -54,11 +54,11 @@ EnvTexts env_texts(const envs::TaskNames& names, std::size_t observation_size, A
   t.class_name = envs::class_name(names);
   t.qualified_name = "vorlisk." + t.class_name;
   t.class_doc = t.class_name + "(num_envs, workers=None, *, max_episode_steps=" +
-                std::to_string(max_steps) + ")\n--\n\nHigh-performance vectorized " +
+                std::to_string(max_steps) + ", autoreset_mode='same_step')\n--\n\nHigh-performance vectorized " +
                 names.title +
                 " environment.\n\nThe implementation is SIMD-optimized and steps every lane in "
                 "one call on NumPy arrays.";
-  t.reset = "reset($self, seed)\n--\n\nReset all environments.\n\nReturns observations as a numpy "
+  t.reset = "reset($self, seed, *, mask=None)\n--\n\nReset all environments.\n\nReturns observations as a numpy "
             "array of shape (num_envs, " + k +
             ").\n\n# Errors\n\nReturns `ValueError` if observation array reshape fails.";
   t.step = "step($self, actions)\n--\n\nStep all environments with the given actions.\n\n"

@@ -43,6 +43,9 @@ inline constexpr const char kGetLogsDoc[] =
 inline constexpr const char kClearLogsDoc[] = "clear_logs($self)\n--\n\nClear episode statistics.";
 inline constexpr const char kNumEnvsDoc[] = "Get the number of environments.";
 inline constexpr const char kMaxEpisodeStepsDoc[] = "The steps after which an episode is truncated.";
+inline constexpr const char kAutoresetModeDoc[] =
+    "What becomes of a lane whose episode ends: 'same_step' (restarted within that step), "
+    "'next_step' (restarted by the next step) or 'disabled' (held until reset).";
 inline constexpr const char kObservationSizeDoc[] = "Get the observation shape per environment.";
 inline constexpr const char kSingleObservationSpaceDoc[] =
     "Gymnasium-compatible observation space for a single environment.";

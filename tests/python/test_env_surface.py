@@ -24,6 +24,9 @@ pytestmark = pytest.mark.sanitize  # also run against the ASan build in CI
         ((4, 1, 50), {}, TypeError, "at most 2"),  # the limit is keyword-only
         ((4,), {"max_episode_steps": 0}, ValueError, "^max_episode_steps must be between 1 and 16777216, got 0$"),
         ((4,), {"max_episode_steps": 2**24 + 1}, ValueError, "got 16777217"),
+        ((4,), {"autoreset_mode": "NEXT_STEP"}, ValueError,
+         "^autoreset_mode must be 'same_step', 'next_step' or 'disabled', got 'NEXT_STEP'$"),
+        ((4,), {"autoreset_mode": 1}, TypeError, "autoreset_mode"),
     ],
 )
 def test_constructor_rejects_bad_arguments(cls, args, kwargs, error, text):

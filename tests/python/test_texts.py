@@ -69,11 +69,12 @@ def test_class_texts_and_spaces(name):
     k, actions, obs_note, term_note, obs_space, act_space, obs_dict, act_dict = TABLE[name]
     cls = getattr(vorlisk, f"Py{name}VecEnv")
     limit = {"Acrobot": 500, "MountainCarContinuous": 999}.get(name, 200)
-    assert cls.__text_signature__ == f"(num_envs, workers=None, *, max_episode_steps={limit})"
+    assert cls.__text_signature__ == (
+        f"(num_envs, workers=None, *, max_episode_steps={limit}, autoreset_mode='same_step')")
     first, second = cls.__doc__.split("\n\n")
     assert first == f"High-performance vectorized {name} environment."
     assert "SIMD" in second and "NumPy" in second
-    assert cls.reset.__text_signature__ == "($self, seed)"
+    assert cls.reset.__text_signature__ == "($self, seed, *, mask=None)"
     assert cls.reset.__doc__ == (
         f"Reset all environments.\n\nReturns observations as a numpy array of shape (num_envs, {k})."
         "\n\n# Errors\n\nReturns `ValueError` if observation array reshape fails.")

@@ -16,12 +16,13 @@
 //   template <class F>
 //   void step_block(std::size_t i, const float* actions, MaskOf<F>& terminal, F& reward);
 //   std::array<const float*, kObservationSize> observation_columns() const;
+//   // Every per-lane array of its state, as std::tie(...): what holding a lane saves
+//   // and restores, and what a lane costs in memory.
+//   auto lane_arrays();
 //
 // Optional:
 //   static constexpr std::uint32_t kMaxEpisodeSteps;  // the episode limit it is built
 //                                                     // with, where not kDefaultMaxSteps
-//   static constexpr std::size_t kLaneStateBytes;  // bytes of state a lane holds, where
-//                                                  // more than a float per observation entry
 //   // Where the observations lose part of the state (angles seen through their sine
 //   // and cosine), the exact state, one double column per variable.
 //   std::array<const double*, N> state_columns() const;
@@ -36,6 +37,9 @@
 #include <cstdint>
 #include <cstring>
 #include <span>
+#include <tuple>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "envs/core/chunking.hpp"
@@ -65,16 +69,12 @@ inline constexpr std::uint32_t kEpisodeLimitOf = [] {
   }
 }();
 
-// The bytes of task state a lane holds: the task's own count, or a float per
-// observation entry.
+// The bytes of task state a lane holds.
 template <class Engine>
-inline constexpr std::size_t kLaneStateBytesOf = [] {
-  if constexpr (requires { Engine::kLaneStateBytes; }) {
-    return std::size_t{Engine::kLaneStateBytes};
-  } else {
-    return Engine::kObservationSize * sizeof(float);
-  }
-}();
+inline constexpr std::size_t kLaneStateBytesOf =
+    []<class... Arrays>(std::type_identity<std::tuple<Arrays&...>>) {
+      return (std::size_t{0} + ... + sizeof(typename Arrays::value_type));
+    }(std::type_identity<decltype(std::declval<Engine&>().lane_arrays())>{});
 
 // A task that can report its exact state beside its observations.
 template <class Engine>
@@ -85,6 +85,13 @@ concept HasStateColumns = requires(const Engine& e) { e.state_columns(); };
 inline constexpr std::size_t kLaneBatch = 64;
 // A lane's terminal mark in a batch: 0, or -1 (all bits) when the lane terminated.
 using LaneMark = std::int32_t;
+
+// What becomes of a lane whose episode has ended.
+enum class AutoresetMode : std::uint8_t {
+  kSameStep,  // it restarts within the step that ended it
+  kNextStep,  // the next step restarts it instead of stepping it, ignoring its action
+  kDisabled,  // it holds, unmoved, until reset() restarts it
+};
 
 enum class SeedRule {
   kAdvanceByNumEnvs,  // each auto-reset uses stored + num_envs and stores it
@@ -125,10 +132,14 @@ class VecEngine {
   std::uint64_t seed = 0;
   std::size_t workers;
   std::uint32_t max_steps;
+  AutoresetMode autoreset_mode = AutoresetMode::kSameStep;
   EpisodeLog log;
 
   // Re-initialises every lane from `seed`; the log is left alone.
   void reset(std::uint64_t new_seed);
+  // Only the lanes whose `mask` byte is non-zero, each as reset(new_seed) would
+  // (lane i from new_seed + i); the other lanes keep their state and flags.
+  void reset_lanes(std::uint64_t new_seed, std::span<const std::uint8_t> mask);
 
   // Single-thread path: whole blocks of eight lanes (with the block formulas where the
   // task has them), then the tail with the exact formulas. Chunked path: `workers`
@@ -136,12 +147,12 @@ class VecEngine {
   void step_simd(std::span<const float> actions) { run_single_thread(actions, false); }
   void step_parallel(std::span<const float> actions) { run_chunks(actions, false); }
 
-  // The same, restarting finished lanes. A lane is reset as soon as its block, tail
-  // or chunk has been stepped and logged: a lane reset reads and writes only its own
-  // lane, so the result equals a pass over all lanes afterwards, without a second
-  // walk over them.
-  void step_auto_reset_simd(std::span<const float> actions) { run_single_thread(actions, true); }
-  void step_auto_reset_parallel(std::span<const float> actions) { run_chunks(actions, true); }
+  // The same, with finished lanes treated as `autoreset_mode` says. Same-step: a lane
+  // is reset as soon as its block, tail or chunk has been stepped and logged: a lane
+  // reset reads and writes only its own lane, so the result equals a pass over all
+  // lanes afterwards, without a second walk over them.
+  void step_auto_reset_simd(std::span<const float> actions) { step_in_mode(actions, false); }
+  void step_auto_reset_parallel(std::span<const float> actions) { step_in_mode(actions, true); }
   void step_auto_reset(std::span<const float> actions) {
     workers < 2 ? step_auto_reset_simd(actions) : step_auto_reset_parallel(actions);
   }
@@ -157,8 +168,9 @@ class VecEngine {
   }
 
   // The lanes whose last step ended an episode (terminal or truncated), in index order,
-  // and the observation each reached before the auto-reset replaced it: what a learner
-  // needs to bootstrap a truncated episode. `lanes` and `out` (k values a lane) must
+  // and the observation each reached (before the auto-reset replaced it, in same-step
+  // mode): what a learner needs to bootstrap a truncated episode. In disabled mode a
+  // held lane stays among them until it is reset. `lanes` and `out` (k values a lane) must
   // hold exactly final_count() entries.
   std::size_t final_count() const;
   void write_final_observations(std::span<std::int64_t> lanes, std::span<float> out) const;
@@ -173,7 +185,23 @@ class VecEngine {
   bool finished(std::size_t i) const { return (terminals[i] | truncations[i]) != 0; }
   // Draws lane i's start state from a generator seeded with `lane_seed`.
   void reset_lane(std::size_t i, std::uint64_t lane_seed);
+  // Lane i as reset(new_seed) leaves it.
+  void restart_lane(std::size_t i, std::uint64_t new_seed);
+  // Draws lane i's next episode, as an auto-reset does.
+  void start_next_episode(std::size_t i);
   void reset_finished_lane(std::size_t i);
+
+  // Next-step and disabled modes: the lanes that had finished before this step are
+  // stepped with the others (the formulas run on whole vectors) but neither logged nor
+  // kept: afterwards they restart or are put back as they were.
+  void step_in_mode(std::span<const float> actions, bool chunked);
+  void mark_pending();
+  void settle_pending();
+  // Bits of pending_bits_ for lanes i .. i + 63.
+  std::uint64_t pending_from(std::size_t i) const;
+  // Calls f(pointer, bytes) on each of lane i's values that a step may change.
+  template <class F>
+  void for_each_lane_value(std::size_t i, F&& f);
 
   void run_single_thread(std::span<const float> actions, bool reset_finished);
   // W chunks on the worker pool, each stepping its lanes with the exact formulas
@@ -209,6 +237,9 @@ class VecEngine {
   // writes it, for the lanes it restarts, so a step pays k stores per finished lane.
   std::vector<float> final_observations_;
   std::vector<std::uint64_t> finished_bits_;  // lanes of blocks that finished this step
+  std::vector<std::uint64_t> pending_bits_;   // lanes that had finished before this step
+  std::size_t pending_count_ = 0;
+  std::vector<std::byte> held_;               // disabled mode: the pending lanes' state
 };
 
 // Where a task's exact formulas leave a lane's outcome: a vector of lanes from lane k

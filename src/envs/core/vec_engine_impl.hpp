@@ -29,19 +29,31 @@ VecEngine<Engine>::VecEngine(std::size_t lanes, std::uint32_t max_steps_per_epis
   lane_seeds.resize(num_envs);
   for (std::size_t i = 0; i < num_envs; ++i) lane_seeds[i] = i;
   finished_bits_.assign(num_envs / 64 + 1, 0);
+  pending_bits_.assign(num_envs / 64 + 2, 0);  // a window of 64 may reach one word on
   final_observations_.assign(num_envs * Engine::kObservationSize, 0.0f);
 }
 
 template <class Engine>
 void VecEngine<Engine>::reset(std::uint64_t new_seed) {
   seed = new_seed;
+  for (std::size_t i = 0; i < num_envs; ++i) restart_lane(i, new_seed);
+}
+
+template <class Engine>
+void VecEngine<Engine>::reset_lanes(std::uint64_t new_seed, std::span<const std::uint8_t> mask) {
+  check_length("reset mask", mask.size(), num_envs);
   for (std::size_t i = 0; i < num_envs; ++i) {
-    lane_seeds[i] = new_seed + i;
-    reset_lane(i, Engine::kCompat.seed_rule == SeedRule::kAdvanceByOne ? lane_seeds[i]++ : lane_seeds[i]);
-    terminals[i] = 0;
-    truncations[i] = 0;
-    if constexpr (Engine::kCompat.reset_clears_rewards) rewards[i] = 0.0f;
+    if (mask[i]) restart_lane(i, new_seed);
   }
+}
+
+template <class Engine>
+void VecEngine<Engine>::restart_lane(std::size_t i, std::uint64_t new_seed) {
+  lane_seeds[i] = new_seed + i;
+  reset_lane(i, Engine::kCompat.seed_rule == SeedRule::kAdvanceByOne ? lane_seeds[i]++ : lane_seeds[i]);
+  terminals[i] = 0;
+  truncations[i] = 0;
+  if constexpr (Engine::kCompat.reset_clears_rewards) rewards[i] = 0.0f;
 }
 
 template <class Engine>
@@ -53,16 +65,88 @@ void VecEngine<Engine>::reset_lane(std::size_t i, std::uint64_t lane_seed) {
 }
 
 template <class Engine>
-void VecEngine<Engine>::reset_finished_lane(std::size_t i) {
-  constexpr std::size_t k = Engine::kObservationSize;
-  const auto columns = engine().observation_columns();
-  for (std::size_t j = 0; j < k; ++j) final_observations_[i * k + j] = columns[j][i];
+void VecEngine<Engine>::start_next_episode(std::size_t i) {
   if constexpr (Engine::kCompat.seed_rule == SeedRule::kAdvanceByNumEnvs) {
     lane_seeds[i] += num_envs;
     reset_lane(i, lane_seeds[i]);
   } else {
     reset_lane(i, lane_seeds[i]++);
   }
+}
+
+template <class Engine>
+void VecEngine<Engine>::reset_finished_lane(std::size_t i) {
+  constexpr std::size_t k = Engine::kObservationSize;
+  const auto columns = engine().observation_columns();
+  for (std::size_t j = 0; j < k; ++j) final_observations_[i * k + j] = columns[j][i];
+  start_next_episode(i);
+}
+
+template <class Engine>
+void VecEngine<Engine>::step_in_mode(std::span<const float> actions, bool chunked) {
+  const bool same_step = autoreset_mode == AutoresetMode::kSameStep;
+  if (!same_step) mark_pending();
+  chunked ? run_chunks(actions, same_step) : run_single_thread(actions, same_step);
+  if (pending_count_ > 0) settle_pending();
+}
+
+template <class Engine>
+void VecEngine<Engine>::mark_pending() {
+  std::fill(pending_bits_.begin(), pending_bits_.end(), 0);
+  pending_count_ = 0;
+  held_.clear();
+  for (std::size_t i = 0; i < num_envs; ++i) {
+    if (!finished(i)) continue;
+    pending_bits_[i / 64] |= std::uint64_t{1} << (i % 64);
+    ++pending_count_;
+    if (autoreset_mode == AutoresetMode::kDisabled) {
+      for_each_lane_value(i, [&](void* value, std::size_t bytes) {
+        const auto* from = static_cast<const std::byte*>(value);
+        held_.insert(held_.end(), from, from + bytes);
+      });
+    }
+  }
+}
+
+template <class Engine>
+void VecEngine<Engine>::settle_pending() {
+  std::size_t at = 0;  // read position in held_
+  for (std::size_t word = 0; word < pending_bits_.size(); ++word) {
+    for (std::uint64_t bits = pending_bits_[word]; bits != 0; bits &= bits - 1) {
+      const std::size_t i = word * 64 + static_cast<std::size_t>(__builtin_ctzll(bits));
+      if (autoreset_mode == AutoresetMode::kNextStep) {
+        start_next_episode(i);
+        terminals[i] = 0;
+        truncations[i] = 0;
+      } else {
+        for_each_lane_value(i, [&](void* value, std::size_t bytes) {
+          std::memcpy(value, held_.data() + at, bytes);
+          at += bytes;
+        });
+      }
+      rewards[i] = 0.0f;
+    }
+  }
+  pending_count_ = 0;
+}
+
+template <class Engine>
+std::uint64_t VecEngine<Engine>::pending_from(std::size_t i) const {
+  const std::size_t word = i / 64;
+  const unsigned shift = i % 64;
+  const std::uint64_t low = pending_bits_[word] >> shift;
+  return shift == 0 ? low : low | pending_bits_[word + 1] << (64 - shift);
+}
+
+template <class Engine>
+template <class F>
+void VecEngine<Engine>::for_each_lane_value(std::size_t i, F&& f) {
+  auto one = [&](auto& array) { f(static_cast<void*>(&array[i]), sizeof array[i]); };
+  std::apply([&](auto&... arrays) { (one(arrays), ...); }, engine().lane_arrays());
+  one(episode_steps);
+  one(episode_returns);
+  one(terminals);
+  one(truncations);
 }
 
 template <class Engine>
@@ -181,7 +265,9 @@ void VecEngine<Engine>::finish_blocks(bool reset_finished) {
   std::uint32_t steps = 0;
   std::size_t current_block = 0;
   for (std::size_t word = 0; word < finished_bits_.size(); ++word) {
-    for (std::uint64_t bits = finished_bits_[word]; bits != 0; bits &= bits - 1) {
+    std::uint64_t finished = finished_bits_[word];
+    if (pending_count_ > 0) finished &= ~pending_bits_[word];
+    for (std::uint64_t bits = finished; bits != 0; bits &= bits - 1) {
       const std::size_t i = word * 64 + static_cast<std::size_t>(__builtin_ctzll(bits));
       // Selections rather than branches: which lanes finish is unpredictable. Adding
       // the empty sum of "no block yet" leaves the total unchanged.
@@ -284,6 +370,7 @@ VORLISK_INLINE void VecEngine<Engine>::step_exact_batches(LaneRange range, const
       episode_returns[j] += reward[k];
       finished |= static_cast<std::uint64_t>(terminal[k] != 0 || truncated) << k;
     }
+    if (pending_count_ > 0) finished &= ~pending_from(i);
     for (; finished != 0; finished &= finished - 1) {
       const std::size_t j = i + static_cast<std::size_t>(__builtin_ctzll(finished));
       into.add_episode(episode_returns[j], episode_steps[j]);
@@ -313,11 +400,17 @@ void VecEngine<Engine>::write_final_observations(std::span<std::int64_t> lanes,
   const std::size_t count = final_count();
   check_length("final lane output", lanes.size(), count);
   check_length("final observation output", out.size(), count * k);
+  // Only same-step mode restarts a lane within its last step; otherwise the lane
+  // still shows what it reached.
+  const bool restarted = autoreset_mode == AutoresetMode::kSameStep;
+  const auto columns = engine().observation_columns();
   std::size_t n = 0;
   for (std::size_t i = 0; i < num_envs; ++i) {
     if (!finished(i)) continue;
     lanes[n] = static_cast<std::int64_t>(i);
-    std::memcpy(&out[n * k], &final_observations_[i * k], k * sizeof(float));
+    for (std::size_t j = 0; j < k; ++j) {
+      out[n * k + j] = restarted ? final_observations_[i * k + j] : columns[j][i];
+    }
     ++n;
   }
 }

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <tuple>
 
 #include "envs/core/task_info.hpp"
 #include "envs/core/vec_engine.hpp"
@@ -32,8 +33,6 @@ class Acrobot : public VecEngine<Acrobot> {
   static constexpr DiscreteActions kActions{3, "torque -1, 0 or +1 at the joint between the links"};
   static constexpr Compat kCompat{};
   static constexpr std::uint32_t kMaxEpisodeSteps = 500;
-  static constexpr std::size_t kLaneStateBytes =
-      4 * sizeof(double) + kObservationSize * sizeof(float);
 
   Acrobot(std::size_t num_envs, std::uint32_t max_steps, std::size_t workers);
   static Acrobot with_workers(std::size_t num_envs, std::size_t workers) {
@@ -50,6 +49,10 @@ class Acrobot : public VecEngine<Acrobot> {
   }
   std::array<const double*, 4> state_columns() const {
     return {theta1.data(), theta2.data(), theta1_dot.data(), theta2_dot.data()};
+  }
+  auto lane_arrays() {
+    return std::tie(theta1, theta2, theta1_dot, theta2_dot, cos_theta1, sin_theta1, cos_theta2,
+                    sin_theta2, theta1_dot_f, theta2_dot_f);
   }
 
   // The state: both angles (0 is hanging straight down; theta2 relative to the first

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <tuple>
 #include <limits>
 
 #include "envs/core/task_info.hpp"
@@ -41,6 +42,7 @@ class CartPole : public VecEngine<CartPole> {
   std::array<const float*, kObservationSize> observation_columns() const {
     return {cart_pos.data(), cart_vel.data(), pole_angle.data(), pole_vel.data()};
   }
+  auto lane_arrays() { return std::tie(cart_pos, cart_vel, pole_angle, pole_vel); }
 
   LaneVector<float> cart_pos;
   LaneVector<float> cart_vel;

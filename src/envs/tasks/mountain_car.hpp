@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <tuple>
 
 #include "envs/core/task_info.hpp"
 #include "envs/core/vec_engine.hpp"
@@ -38,6 +39,7 @@ class MountainCar : public VecEngine<MountainCar> {
   std::array<const float*, kObservationSize> observation_columns() const {
     return {position.data(), velocity.data()};
   }
+  auto lane_arrays() { return std::tie(position, velocity); }
 
   LaneVector<float> position;
   LaneVector<float> velocity;

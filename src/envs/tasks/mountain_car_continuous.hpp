@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <tuple>
 
 #include "envs/core/task_info.hpp"
 #include "envs/core/vec_engine.hpp"
@@ -37,6 +38,7 @@ class MountainCarContinuous : public VecEngine<MountainCarContinuous> {
   std::array<const float*, kObservationSize> observation_columns() const {
     return {position.data(), velocity.data()};
   }
+  auto lane_arrays() { return std::tie(position, velocity); }
 
   LaneVector<float> position;
   LaneVector<float> velocity;

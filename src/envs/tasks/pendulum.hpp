@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <tuple>
 
 #include "envs/core/task_info.hpp"
 #include "envs/core/vec_engine.hpp"
@@ -45,6 +46,7 @@ class Pendulum : public VecEngine<Pendulum> {
   std::array<const float*, kObservationSize> observation_columns() const {
     return {cos_theta.data(), sin_theta.data(), theta_dot.data()};
   }
+  auto lane_arrays() { return std::tie(theta, theta_dot, cos_theta, sin_theta); }
 
   LaneVector<float> theta;      // 0 is upright; kept within [-pi, pi)
   LaneVector<float> theta_dot;  // kept within [-8, 8]

@@ -1,7 +1,7 @@
 """Vorlisk Python module."""
 
 import os
-from typing import Any, Optional, Union, final
+from typing import Any, Literal, Optional, Union, final
 
 import numpy as np
 import numpy.typing as npt
@@ -13,9 +13,16 @@ class InternalError(BaseException):
 
 class _VecEnv:
     def __new__(
-        cls, num_envs: int, workers: Optional[int] = None, *, max_episode_steps: Optional[int] = ...
+        cls,
+        num_envs: int,
+        workers: Optional[int] = None,
+        *,
+        max_episode_steps: Optional[int] = ...,
+        autoreset_mode: Literal["same_step", "next_step", "disabled"] = ...,
     ) -> "_VecEnv": ...
-    def reset(self, seed: Optional[int]) -> npt.NDArray[np.float32]: ...
+    def reset(
+        self, seed: Optional[int], *, mask: Optional[npt.NDArray[Union[np.bool_, np.uint8]]] = None
+    ) -> npt.NDArray[np.float32]: ...
     def final_observations(self) -> tuple[npt.NDArray[np.int64], npt.NDArray[np.float32]]: ...
     def get_logs(self) -> dict[str, float]: ...
     def clear_logs(self) -> None: ...
@@ -23,6 +30,8 @@ class _VecEnv:
     def num_envs(self) -> int: ...
     @property
     def max_episode_steps(self) -> int: ...
+    @property
+    def autoreset_mode(self) -> Literal["same_step", "next_step", "disabled"]: ...
     @property
     def observation_size(self) -> int: ...
     @property
