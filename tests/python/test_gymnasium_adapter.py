@@ -25,7 +25,7 @@ def run_random(envs, steps, seed=0):
 @pytest.mark.parametrize("env_id", IDS)
 def test_gymnasium_checks_and_spaces(env_id):
     envs = vorlisk_gymnasium.make_vec(env_id, num_envs=1)
-    assert envs.metadata["autoreset_mode"] is AutoresetMode.SAME_STEP
+    assert envs.metadata["autoreset_mode"] is AutoresetMode.NEXT_STEP
     for space in (envs.single_observation_space, envs.observation_space):
         passive_env_checker.check_space(space, "observation",
                                         passive_env_checker._check_box_observation_space)
@@ -38,75 +38,91 @@ def test_gymnasium_checks_and_spaces(env_id):
     np.testing.assert_array_equal(envs.single_observation_space.high, np.float32(single["high"]))
 
 
+def exact_states(envs, obs):
+    """Each lane's state as Gymnasium's environment of the task holds it."""
+    if hasattr(envs.vorlisk_env, "_state"):
+        return envs.vorlisk_env._state()
+    obs = obs.astype(np.float64)
+    if envs.spec.id.startswith("Pendulum"):  # cos, sin, speed -> angle, speed
+        return np.stack([np.arctan2(obs[:, 1], obs[:, 0]), obs[:, 2]], axis=1)
+    return obs
+
+
+def close(a, b):
+    return np.allclose(np.asarray(a, np.float64), np.asarray(b, np.float64), rtol=0, atol=1e-5)
+
+
 @pytest.mark.parametrize("env_id", IDS)
-@pytest.mark.parametrize("workers", [1, 2])
-def test_results_have_gymnasiums_types_and_stay_in_the_spaces(env_id, workers):
-    n = 13
-    envs = vorlisk_gymnasium.make_vec(env_id, num_envs=n, workers=workers)
-    reference = gym.make_vec(env_id, num_envs=n, vectorization_mode="sync",
-                             vector_kwargs={"autoreset_mode": AutoresetMode.SAME_STEP})
-    obs, info = envs.reset(seed=3)
-    ref_obs, ref_info = reference.reset(seed=3)
-    assert obs in envs.observation_space and info == ref_info == {}
-    assert (obs.shape, obs.dtype) == (ref_obs.shape, ref_obs.dtype)
-    ref_info = my_info = None
-    steps = max(400, envs.vorlisk_env._gymnasium["max_episode_steps"])  # every lane ends once
-    ref_results = run_random(reference, steps)
-    finished = 0
-    for obs, rewards, terminated, truncated, info in run_random(envs, steps):
-        ref = next(ref_results)
-        for mine, theirs in zip((obs, rewards, terminated, truncated), ref[:4]):
-            assert (mine.shape, mine.dtype) == (theirs.shape, theirs.dtype)
-        assert obs in envs.observation_space
+@pytest.mark.parametrize("mode", list(AutoresetMode), ids=lambda m: m.name)
+def test_each_autoreset_mode_gives_what_sync_vector_env_gives(env_id, mode):
+    """Gymnasium's environments restart from our lanes' states before every step; then
+    both sides must return the same types, flags, infos and (where the lane did not just
+    restart from a random start of its own) observations."""
+    n, limit = 10, 12  # a block and a tail; episodes short enough to end often
+    kwargs = dict(vector_kwargs={"autoreset_mode": mode}, max_episode_steps=limit)
+    stats = gym.wrappers.vector.RecordEpisodeStatistics
+    envs = stats(vorlisk_gymnasium.make_vec(env_id, n, **kwargs))
+    reference = stats(gym.make_vec(env_id, n, vectorization_mode="sync", **kwargs))
+    (obs, info), (ref_obs, ref_info) = envs.reset(seed=3), reference.reset(seed=3)
+    assert (obs.shape, obs.dtype, info) == (ref_obs.shape, ref_obs.dtype, ref_info)
+    restarted, finished = np.zeros(n, bool), 0
+    envs.action_space.seed(1)
+    for _ in range(4 * limit):
+        for lane, state in enumerate(exact_states(envs.unwrapped, obs)):
+            lane_env = reference.unwrapped.envs[lane].unwrapped
+            lane_env.state, lane_env.steps_beyond_terminated = state.copy(), None
+        actions = envs.action_space.sample()
+        mine, theirs = envs.step(actions), reference.step(actions)
+        for a, b in zip(mine[:4], theirs[:4]):
+            assert (a.shape, a.dtype) == (b.shape, b.dtype)
+        obs, rewards, terminated, truncated, info = mine
+        # CartPole's last reward is vorlisk's own (the README lists it).
+        assert obs in envs.observation_space and close(rewards[~terminated], theirs[1][~terminated])
+        assert np.array_equal(terminated, theirs[2]) and np.array_equal(truncated, theirs[3])
+        assert set(info) == set(theirs[4])
         done = terminated | truncated
-        if ref[4] and ref_info is None:
-            ref_info = ref[4]
-        if not done.any():
-            assert info == {}
-            continue
-        finished += int(done.sum())
-        my_info = info
-        np.testing.assert_array_equal(info["_final_obs"], done)
-        np.testing.assert_array_equal(info["_final_info"], done)
-        assert info["final_obs"].dtype == object and info["final_info"] == {}
-        for lane in range(n):
-            final = info["final_obs"][lane]
-            assert (final is None) != done[lane]
-            if final is not None:
-                assert final in envs.single_observation_space
+        if "_final_obs" in info:
+            assert np.array_equal(info["_final_obs"], theirs[4]["_final_obs"])
+            assert close(np.stack(info["final_obs"][done]), np.stack(theirs[4]["final_obs"][done]))
+        # Gymnasium's SyncVectorEnv takes the reset mask out of the options it is given, so
+        # its RecordEpisodeStatistics then restarts every lane's statistics.
+        if "episode" in info and mode is not AutoresetMode.DISABLED:
+            assert np.array_equal(info["_episode"], theirs[4]["_episode"])
+            assert np.array_equal(info["episode"]["l"], theirs[4]["episode"]["l"])
+            assert close(info["episode"]["r"][~terminated], theirs[4]["episode"]["r"][~terminated])
+        fresh = restarted | (done & (mode is AutoresetMode.SAME_STEP))
+        assert close(obs[~fresh], theirs[0][~fresh])
+        if mode is AutoresetMode.DISABLED and done.any():
+            obs = envs.reset(options={"reset_mask": done})[0]
+            reference.reset(options={"reset_mask": done})
+        restarted = done & (mode is AutoresetMode.NEXT_STEP)
+        finished += done.sum()
     assert finished >= n
-    # Gymnasium's same-step info carries the same keys, masks and element types.
-    assert set(ref_info) == set(my_info)
-    theirs = ref_info["final_obs"][ref_info["_final_obs"]][0]
-    mine = my_info["final_obs"][my_info["_final_obs"]][0]
-    assert ref_info["_final_obs"].dtype == my_info["_final_obs"].dtype
-    assert (type(mine), mine.shape, mine.dtype) == (type(theirs), theirs.shape, theirs.dtype)
 
 
-def outside_the_space(envs):
-    """Action arrays a Gymnasium action space refuses."""
+@pytest.mark.parametrize("env_id", IDS)
+def test_actions_are_checked_as_gymnasium_checks_them(env_id):
+    """Discrete actions outside the space are refused; continuous ones are clipped to it,
+    as Gymnasium's tasks clip them."""
+    envs, twin = (vorlisk_gymnasium.make_vec(env_id, num_envs=2) for _ in range(2))
+    obs, _ = envs.reset(seed=0)
+    twin.reset(seed=0)
     space = envs.single_action_space
     if isinstance(space, gym.spaces.Discrete):
-        yield np.array([0, space.n], np.int64)
-        yield np.array([0, -1], np.int32)
-        yield np.array([0.0, 1.0])
-        yield np.array([0, 1, 1], np.int32)
+        refused = [np.array([0, space.n]), np.array([0, -1], np.int32), np.array([0.0, 1.0]),
+                   np.array([0, 1, 1], np.int32)]
     else:
-        yield np.array([[0.0], [space.high[0] * 1.25]], np.float32)
-        yield np.array([[np.nan], [0.0]], np.float32)
-        yield np.zeros((2, 2), np.float32)
-
-
-@pytest.mark.parametrize("env_id", IDS)
-def test_actions_outside_the_action_space_are_rejected(env_id):
-    envs = vorlisk_gymnasium.make_vec(env_id, num_envs=2)
-    obs, _ = envs.reset(seed=0)
-    for actions in outside_the_space(envs):
+        refused = [np.array([[np.nan], [0.0]], np.float32), np.zeros((2, 2), np.float32)]
+    for actions in refused:
         with pytest.raises(ValueError):
             envs.step(actions)
-    # Nothing was stepped.
-    assert envs.vorlisk_env.final_observations()[0].size == 0
+    assert envs.vorlisk_env.final_observations()[0].size == 0  # nothing was stepped
     np.testing.assert_array_equal(envs.reset(seed=0)[0], obs)
+    if not isinstance(space, gym.spaces.Discrete):
+        wild = envs.step(np.array([[space.high[0] * 3], [-np.inf]]))
+        bounds = twin.step(np.array([space.high, space.low]))
+        for got, want in zip(wild[:4], bounds[:4]):
+            np.testing.assert_array_equal(got, want)
 
 
 @each_env
@@ -115,14 +131,15 @@ def test_tasks_whose_blocks_drift_take_the_exact_formulas_on_every_lane(cls):
     envs = vorlisk_gymnasium.make_vec(cls._gymnasium["id"], num_envs=n)
     # Chunks take the exact formulas, which the adapter must follow where the task's blocks
     # drift (the golden digests show where they do).
-    expected = cls(n, workers=2 if cls._gymnasium["exact"] else 1)
+    expected = cls(n, workers=2 if cls._gymnasium["exact"] else 1, autoreset_mode="next_step",
+                   max_episode_steps=envs.spec.max_episode_steps)
     envs.reset(seed=9)
     expected.reset(9)
     envs.action_space.seed(0)
     for _ in range(250):
         actions = envs.action_space.sample()
         obs, rewards, _, truncated, _ = envs.step(actions)
-        want = expected.step(actions.reshape(n))
+        want = expected.step(actions.reshape(n).astype(expected.single_action_space["dtype"]))
         np.testing.assert_array_equal(obs, want[0])
         np.testing.assert_array_equal(rewards, want[1])
         np.testing.assert_array_equal(truncated, want[3].astype(bool))
@@ -137,15 +154,75 @@ def test_seeds_follow_gymnasiums_vector_convention():
     envs.reset(seed=11)
     np.testing.assert_array_equal(envs.reset()[0], after_seed)
     assert not np.array_equal(after_seed, plain.reset(11))
-    for bad in ([11, 13, 14, 15], [1, 2, 3], -1, 2**64):
-        with pytest.raises(ValueError):
+    for bad, error in [([11, 13, 14, 15], ValueError), ([1, 2, 3], ValueError), (-1, ValueError),
+                       (2**64, ValueError), (1.5, TypeError), ("7", TypeError),
+                       ([1.0, 2.0, 3.0, 4.0], TypeError), ({1}, TypeError)]:
+        with pytest.raises(error, match="seed"):
             envs.reset(seed=bad)
     with pytest.raises(ValueError, match="options"):
         envs.reset(options={"low": -0.1})
+    for mask, error in [([True] * 4, TypeError), (np.ones(3, bool), ValueError),
+                        (np.ones(4, np.uint8), TypeError), (np.zeros(4, bool), ValueError)]:
+        with pytest.raises(error, match="reset_mask"):
+            envs.reset(options={"reset_mask": mask})
 
 
 @pytest.mark.parametrize("env_id", IDS)
-def test_episode_limits_are_gymnasiums_unless_the_caller_sets_one(env_id):
-    envs = vorlisk_gymnasium.make_vec(env_id, 2)
-    assert envs.vorlisk_env.max_episode_steps == gym.spec(env_id).max_episode_steps
-    assert vorlisk_gymnasium.make_vec(env_id, 2, max_episode_steps=7).vorlisk_env.max_episode_steps == 7
+def test_make_vec_takes_gymnasiums_arguments_and_refuses_others(env_id):
+    envs = vorlisk_gymnasium.make_vec(env_id, 2, vectorization_mode="sync",
+                                      vector_kwargs={"copy": False})
+    assert (envs.spec.id, envs.spec.max_episode_steps) == (env_id, gym.spec(env_id).max_episode_steps)
+    assert envs.vorlisk_env.max_episode_steps == envs.spec.max_episode_steps
+    assert envs.vorlisk_env.autoreset_mode == "next_step"
+    limited = vorlisk_gymnasium.make_vec(gym.spec(env_id), 2, max_episode_steps=7,
+                                         vector_kwargs={"autoreset_mode": "SameStep"})
+    assert (limited.spec.max_episode_steps, limited.vorlisk_env.max_episode_steps) == (7, 7)
+    assert limited.metadata["autoreset_mode"] is AutoresetMode.SAME_STEP
+    for kwargs, error in [({"gravity": 9.8}, TypeError), ({"vector_kwargs": {"shared": 1}}, TypeError),
+                          ({"wrappers": [gym.wrappers.ClipAction]}, TypeError),
+                          ({"vectorization_mode": "threads"}, ValueError),
+                          ({"vector_kwargs": {"autoreset_mode": "later"}}, ValueError),
+                          ({"render_mode": "human"}, ValueError)]:
+        with pytest.raises(error):
+            vorlisk_gymnasium.make_vec(env_id, 2, **kwargs)
+    envs.close()
+    assert envs.vorlisk_env is None  # the lanes are freed
+    with pytest.raises(RuntimeError, match="closed"):
+        envs.step(envs.action_space.sample())
+
+
+def observation_wrappers(envs, mode):
+    v = gym.wrappers.vector
+    wrapped = [v.TransformObservation(envs, lambda o: o + 0), v.DtypeObservation(envs, np.float64),
+               v.FlattenObservation(envs)]
+    # Gymnasium's NormalizeObservation takes next-step autoreset only.
+    if mode is AutoresetMode.NEXT_STEP:
+        wrapped.append(v.NormalizeObservation(envs))
+    return wrapped
+
+
+@pytest.mark.parametrize("env_id", IDS)
+@pytest.mark.parametrize("mode", [AutoresetMode.NEXT_STEP, AutoresetMode.DISABLED],
+                         ids=lambda m: m.name)
+# DtypeObservation warns when it casts CartPole's infinite speed bounds.
+@pytest.mark.filterwarnings("ignore:overflow encountered in cast:RuntimeWarning")
+def test_a_training_loop_runs_through_gymnasiums_wrappers(env_id, mode):
+    v = gym.wrappers.vector
+    n = 4
+    envs = v.RecordEpisodeStatistics(vorlisk_gymnasium.make_vec(
+        env_id, n, max_episode_steps=20, vector_kwargs={"autoreset_mode": mode}))
+    envs = v.NormalizeReward(envs)
+    if isinstance(envs.single_action_space, gym.spaces.Box):
+        envs = v.ClipAction(v.RescaleAction(envs, np.float32(-0.5), np.float32(0.5)))
+    for envs in observation_wrappers(envs, mode):
+        obs, _ = envs.reset(seed=0)
+        episodes = 0
+        for _ in range(45):
+            obs, rewards, terminated, truncated, info = envs.step(envs.action_space.sample())
+            assert obs in envs.observation_space or isinstance(envs, v.NormalizeObservation)
+            assert np.isfinite(rewards).all()
+            done = terminated | truncated
+            episodes += int(info.get("_episode", np.zeros(n, bool)).sum())
+            if mode is AutoresetMode.DISABLED and done.any():
+                envs.reset(options={"reset_mask": done})
+        assert episodes >= n
