@@ -12,9 +12,7 @@
 
 namespace vorlisk::lanemath::detail {
 
-using F64x4 = double __attribute__((vector_size(32)));
 using I64x4 = std::int64_t __attribute__((vector_size(32)));
-using F64x8 = double __attribute__((vector_size(64)));
 using I64x8 = std::int64_t __attribute__((vector_size(64)));
 
 // The vector types of a group of four or eight lanes.

@@ -21,6 +21,8 @@ using I32x8 = std::int32_t __attribute__((vector_size(32)));
 using U32x8 = std::uint32_t __attribute__((vector_size(32)));
 using U8x4 = std::uint8_t __attribute__((vector_size(4)));
 using U8x8 = std::uint8_t __attribute__((vector_size(8)));
+using F64x4 = double __attribute__((vector_size(32)));
+using F64x8 = double __attribute__((vector_size(64)));
 
 template <class F>
 struct VectorOf;
@@ -29,6 +31,7 @@ struct VectorOf<F32x4> {
   using Mask = I32x4;  // comparison results: 0 or -1 per lane
   using U32 = U32x4;
   using Bytes = U8x4;
+  using F64 = F64x4;  // the same lanes in double precision
   static constexpr int kWidth = 4;
 };
 template <>
@@ -36,6 +39,7 @@ struct VectorOf<F32x8> {
   using Mask = I32x8;
   using U32 = U32x8;
   using Bytes = U8x8;
+  using F64 = F64x8;
   static constexpr int kWidth = 8;
 };
 
@@ -45,6 +49,8 @@ template <class F>
 using U32Of = typename VectorOf<F>::U32;
 template <class F>
 using BytesOf = typename VectorOf<F>::Bytes;
+template <class F>
+using F64Of = typename VectorOf<F>::F64;
 template <class F>
 inline constexpr int kWidthOf = VectorOf<F>::kWidth;
 

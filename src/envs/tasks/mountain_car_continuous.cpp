@@ -1,6 +1,5 @@
 #include "envs/tasks/mountain_car_continuous.hpp"
 
-#include <type_traits>
 
 #include "envs/core/lane_math.hpp"
 #include "envs/core/vec_engine_impl.hpp"
@@ -22,9 +21,6 @@ constexpr double kActionCost = 0.1;
 constexpr float kStartLow = -0.6f;
 constexpr float kStartWidth = 0.20000002f;  // -0.4f - (-0.6f) in single precision
 
-using F64x4 = double __attribute__((vector_size(32)));
-using F64x8 = double __attribute__((vector_size(64)));
-
 // The reward: 100 on reaching the goal, less 0.1 a^2 for the action as given (not as
 // clipped), computed in double precision as Gymnasium computes it. T is float or a
 // vector of lanes, `goal` the matching comparison result.
@@ -34,7 +30,7 @@ VORLISK_INLINE float reward_of(float action, bool goal) {
 }
 template <class F>
 VORLISK_INLINE F reward_of(F action, MaskOf<F> goal) {
-  using F64 = std::conditional_t<kWidthOf<F> == 4, F64x4, F64x8>;
+  using F64 = F64Of<F>;
   const F64 a = __builtin_convertvector(action, F64);
   const F64 cost = (a * a) * kActionCost;
   const F on_goal = __builtin_convertvector(kGoalReward - cost, F);
