@@ -1,6 +1,5 @@
 #include "envs/tasks/mountain_car_continuous.hpp"
 
-
 #include "envs/core/lane_math.hpp"
 #include "envs/core/vec_engine_impl.hpp"
 #include "lanemath/libm_lanes.hpp"
