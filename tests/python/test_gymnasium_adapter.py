@@ -1,5 +1,6 @@
 """vorlisk_gymnasium: the classes as Gymnasium vector environments, checked against
 Gymnasium's own checkers, its SyncVectorEnv in each autoreset mode and its wrappers."""
+
 import numpy as np
 import pytest
 
