@@ -1,6 +1,7 @@
 """What a change costs `step`: this build's step against the step of another build (a
-vorlisk module built from an earlier commit), in one process, taking turns; and this
-build's step followed by final_observations(), as a learner calls it.
+vorlisk module built from an earlier commit), in one process, taking turns; this
+build's step followed by final_observations(), as a learner calls it; and this build's
+step in next-step autoreset mode.
 
     python3 benchmarks/bench_builds.py --baseline PATH/TO/vorlisk.cpython-*.so
         [--tasks CartPole ...] [--lanes 4096] [--workers 1 2] [--budget 3]
@@ -40,9 +41,9 @@ def load_module(path: str):
     return module
 
 
-def stepper(module, task, lanes, workers, with_finals=False):
+def stepper(module, task, lanes, workers, with_finals=False, **kwargs):
     cls = getattr(module, TASKS[task][0].__name__)
-    env = cls(lanes, workers)
+    env = cls(lanes, workers, **kwargs)
     env.reset(0)
     batches = action_batches(TASKS[task][3], lanes, np.int32)
     state = {"i": 0}
@@ -68,18 +69,21 @@ def main() -> None:
 
     baseline = load_module(os.path.abspath(args.baseline))
     print(f"{'task':12s} {'workers':>7s} {'baseline':>14s} {'this build':>14s} {'ratio':>6s}"
-          f" {'+ finals':>14s} {'ratio':>6s}   (lane-steps/s; ratio = baseline time / time)")
+          f" {'+ finals':>14s} {'ratio':>6s} {'next-step':>14s} {'ratio':>6s}"
+          "   (lane-steps/s; ratio = baseline time / time)")
     for task in args.tasks:
         for workers in args.workers:
             best = interleaved_best({
                 "baseline": stepper(baseline, task, args.lanes, workers),
                 "new": stepper(vorlisk, task, args.lanes, workers),
                 "finals": stepper(vorlisk, task, args.lanes, workers, with_finals=True),
-            }, args.budget * 3, rounds=15)
+                "next": stepper(vorlisk, task, args.lanes, workers, autoreset_mode="next_step"),
+            }, args.budget * 4, rounds=15)
             rate = {k: args.lanes / v for k, v in best.items()}
             print(f"{task:12s} {workers:7d} {rate['baseline']:14,.0f} {rate['new']:14,.0f} "
                   f"{best['baseline'] / best['new']:6.3f} {rate['finals']:14,.0f} "
-                  f"{best['baseline'] / best['finals']:6.3f}", flush=True)
+                  f"{best['baseline'] / best['finals']:6.3f} {rate['next']:14,.0f} "
+                  f"{best['baseline'] / best['next']:6.3f}", flush=True)
 
 
 if __name__ == "__main__":
