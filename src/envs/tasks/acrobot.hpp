@@ -10,6 +10,7 @@
 
 #include "envs/core/task_info.hpp"
 #include "envs/core/vec_engine.hpp"
+#include "render/canvas.hpp"
 
 namespace vorlisk::envs::tasks {
 
@@ -31,6 +32,7 @@ class Acrobot : public VecEngine<Acrobot> {
       1.0f, 1.0f, 1.0f, 1.0f, 12.566371f, 28.274334f};
   static constexpr DiscreteActions kActions{3, "torque -1, 0 or +1 at the joint between the links"};
   static constexpr Compat kCompat{};
+  static constexpr render::FrameSize kFrame{500, 500};
   static constexpr std::uint32_t kMaxEpisodeSteps = 500;
   static constexpr std::size_t kLaneStateBytes =
       4 * sizeof(double) + kObservationSize * sizeof(float);
@@ -51,6 +53,7 @@ class Acrobot : public VecEngine<Acrobot> {
   std::array<const double*, 4> state_columns() const {
     return {theta1.data(), theta2.data(), theta1_dot.data(), theta2_dot.data()};
   }
+  void render_lane(std::size_t i, render::Canvas& canvas) const;
 
   // The state: both angles (0 is hanging straight down; theta2 relative to the first
   // link) within [-pi, pi], and their speeds within [-4 pi, 4 pi] and [-9 pi, 9 pi].

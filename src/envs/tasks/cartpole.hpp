@@ -8,6 +8,7 @@
 
 #include "envs/core/task_info.hpp"
 #include "envs/core/vec_engine.hpp"
+#include "render/canvas.hpp"
 
 namespace vorlisk::envs::tasks {
 
@@ -26,6 +27,7 @@ class CartPole : public VecEngine<CartPole> {
   static constexpr std::array<float, kObservationSize> kObservationHigh = {4.8f, kInf, 0.418f, kInf};
   static constexpr DiscreteActions kActions{2, "push left or push right"};
   static constexpr Compat kCompat{};
+  static constexpr render::FrameSize kFrame{600, 400};
 
   CartPole(std::size_t num_envs, std::uint32_t max_steps, std::size_t workers, float reset_bound);
   static CartPole with_workers(std::size_t num_envs, std::size_t workers) {
@@ -41,6 +43,7 @@ class CartPole : public VecEngine<CartPole> {
   std::array<const float*, kObservationSize> observation_columns() const {
     return {cart_pos.data(), cart_vel.data(), pole_angle.data(), pole_vel.data()};
   }
+  void render_lane(std::size_t i, render::Canvas& canvas) const;
 
   LaneVector<float> cart_pos;
   LaneVector<float> cart_vel;

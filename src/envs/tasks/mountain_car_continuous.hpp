@@ -8,6 +8,7 @@
 
 #include "envs/core/task_info.hpp"
 #include "envs/core/vec_engine.hpp"
+#include "render/canvas.hpp"
 
 namespace vorlisk::envs::tasks {
 
@@ -23,6 +24,7 @@ class MountainCarContinuous : public VecEngine<MountainCarContinuous> {
   static constexpr std::array<float, kObservationSize> kObservationHigh = {0.6f, 0.07f};
   static constexpr ContinuousActions kActions{-1.0f, 1.0f, "force"};
   static constexpr Compat kCompat{};
+  static constexpr render::FrameSize kFrame{600, 400};
   static constexpr std::uint32_t kMaxEpisodeSteps = 999;
 
   MountainCarContinuous(std::size_t num_envs, std::uint32_t max_steps, std::size_t workers);
@@ -37,6 +39,7 @@ class MountainCarContinuous : public VecEngine<MountainCarContinuous> {
   std::array<const float*, kObservationSize> observation_columns() const {
     return {position.data(), velocity.data()};
   }
+  void render_lane(std::size_t i, render::Canvas& canvas) const;
 
   LaneVector<float> position;
   LaneVector<float> velocity;
