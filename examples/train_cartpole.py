@@ -215,6 +215,7 @@ class Result:
     best_return: float
     solved: bool
     stopped_by: str
+    agent: Agent  # the trained policy and value networks
 
 
 def train(cfg: Config, logger=None, progress=None) -> Result:
@@ -306,7 +307,7 @@ def train(cfg: Config, logger=None, progress=None) -> Result:
     except KeyboardInterrupt:  # Ctrl-C ends training like q
         stopped_by = "interrupt"
     return Result(time.perf_counter() - start, steps, updates, episodes, mean_return, best_return,
-                  stopped_by == "target", stopped_by)
+                  stopped_by == "target", stopped_by, agent)
 
 
 def summary(cfg: Config, result: Result, csv_path: str | None) -> str:

@@ -15,7 +15,9 @@
 #include "envs/core/vec_engine.hpp"
 #include "python/binding.hpp"
 #include "python/env_texts.hpp"
+#include "python/lanes.hpp"
 #include "python/numpy.hpp"
+#include "render/frames.hpp"
 
 namespace vorlisk::python {
 
@@ -252,6 +254,25 @@ class VecEnvClass {
     });
   }
 
+  // Draws into a fresh array; the object keeps nothing for it.
+  static PyObject* render_frames(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                 PyObject* kwnames) {
+    return guard([&]() -> PyObject* {
+      static const char* const names[] = {"lanes"};
+      PyObject* lanes_arg;
+      if (!bind_arguments("render", args, nargs, kwnames, names, 1, 1, &lanes_arg)) return nullptr;
+      const Engine& e = engine(self);
+      constexpr render::FrameSize kFrame = Task::kFrame;
+      LaneChoice choice;
+      if (!to_lanes(lanes_arg, e.num_envs, render::frame_bytes(kFrame), &choice)) return nullptr;
+      PyRef frames = PyRef::steal(new_frames(choice, kFrame.height, kFrame.width));
+      if (!frames) return nullptr;
+      render::render_lanes(e, choice.lanes,
+                           {data_of<std::uint8_t>(frames), choice.lanes.size() * render::frame_bytes(kFrame)});
+      return frames.release();
+    });
+  }
+
   static PyObject* get_logs(PyObject* self, PyObject*) {
     const auto& log = engine(self).log;
     const float count = static_cast<float>(log.episode_count);
@@ -287,6 +308,12 @@ class VecEnvClass {
     }
   }
 
+  static const std::string& render_doc() {
+    static const std::string doc =
+        render_text(Task::kNames, Task::kFrame.width, Task::kFrame.height);
+    return doc;
+  }
+
   static const EnvTexts& texts() {
     static const EnvTexts t =
         env_texts(Task::kNames, kObs, Task::kActions, envs::kEpisodeLimitOf<Engine>);
@@ -315,6 +342,8 @@ class VecEnvClass {
         {"final_observations", final_observations, METH_NOARGS, t.final_observations.c_str()},
         {"get_logs", get_logs, METH_NOARGS, kGetLogsDoc},
         {"clear_logs", clear_logs, METH_NOARGS, kClearLogsDoc},
+        {"render", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(render_frames)),
+         METH_FASTCALL | METH_KEYWORDS, render_doc().c_str()},
         kStateMethod,
         {nullptr, nullptr, 0, nullptr},
     };

@@ -88,4 +88,17 @@ EnvTexts env_texts(const envs::TaskNames& names, std::size_t observation_size, A
   return t;
 }
 
+std::string render_text(const envs::TaskNames& names, std::size_t width, std::size_t height) {
+  const std::string frame = std::to_string(height) + ", " + std::to_string(width) + ", 3";
+  return "render($self, lanes)\n--\n\nDraw lanes as RGB images, as Gymnasium's " +
+         std::string(names.gymnasium_id) + " draws its rgb_array frames." + names.render_note +
+         "\n\n# Arguments\n\n* `lanes` - a lane index, or a sequence or one-dimensional "
+         "integer array of lane indices; negative indices count from the last lane\n\n"
+         "# Returns\n\nFor one index, its frame: a new numpy array of shape (" + frame +
+         "), dtype uint8, rows from the top. For a sequence, one frame a lane in its order: "
+         "shape (len(lanes), " + frame + ").\n\n# Errors\n\nReturns `IndexError` for a lane "
+         "outside the environment, `TypeError` for lanes of another type, and `MemoryError` "
+         "when the frames cannot fit in memory.";
+}
+
 }  // namespace vorlisk::python

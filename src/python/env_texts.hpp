@@ -28,6 +28,9 @@ struct EnvTexts {
 EnvTexts env_texts(const envs::TaskNames& names, std::size_t observation_size, Actions actions,
                    std::uint32_t max_steps);
 
+// The docstring of render, for frames of `width` x `height` pixels.
+std::string render_text(const envs::TaskNames& names, std::size_t width, std::size_t height);
+
 // A float as Python writes it: the shortest text that reads back the same, with a
 // decimal point ("-2.0", "0.07").
 std::string float_text(float value);

@@ -45,3 +45,13 @@ def test_cross_entropy_examples_improve(name, tmp_path):
     assert result.returncode == 0, result.stderr
     means = [float(m) for m in re.findall(r"^iteration .* mean return +(-?[\d.]+)", result.stdout, re.M)]
     assert len(means) == 6 and means[-1] > means[0] + 0.1 * abs(means[0]), result.stdout
+
+
+def test_recording_writes_a_clip_of_the_trained_policy(tmp_path):
+    image = pytest.importorskip("PIL.Image")
+    result = run_example("record_cartpole.py", "--lanes", "1024", "--steps", "50000",
+                         "--frames", "30", "--out", "clip.gif", cwd=tmp_path)
+    assert result.returncode == 0, result.stderr
+    with image.open(tmp_path / "clip.gif") as clip:  # Pillow may merge identical frames
+        durations = [clip.seek(k) or clip.info["duration"] for k in range(clip.n_frames)]
+        assert clip.size == (600, 400) and sum(durations) == 30 * 20

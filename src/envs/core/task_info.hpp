@@ -30,6 +30,8 @@ struct TaskNames {
   const char* bounds_note = "";
   const char* step_observations_note = "";
   const char* step_terminals_note = "";
+  // What the render docstring adds about the task's picture.
+  const char* render_note = "";
   // The Gymnasium adapter steps every lane with the exact formulas, because the
   // task's blocks drift too far from Gymnasium's dynamics.
   bool gymnasium_exact = false;

@@ -11,6 +11,7 @@
 
 #include "envs/core/task_info.hpp"
 #include "envs/core/vec_engine.hpp"
+#include "render/canvas.hpp"
 
 namespace vorlisk::envs::tasks {
 
@@ -32,6 +33,7 @@ class Acrobot : public VecEngine<Acrobot> {
       1.0f, 1.0f, 1.0f, 1.0f, 12.566371f, 28.274334f};
   static constexpr DiscreteActions kActions{3, "torque -1, 0 or +1 at the joint between the links"};
   static constexpr Compat kCompat{};
+  static constexpr render::FrameSize kFrame{500, 500};
   static constexpr std::uint32_t kMaxEpisodeSteps = 500;
 
   Acrobot(std::size_t num_envs, std::uint32_t max_steps, std::size_t workers);
@@ -54,6 +56,7 @@ class Acrobot : public VecEngine<Acrobot> {
     return std::tie(theta1, theta2, theta1_dot, theta2_dot, cos_theta1, sin_theta1, cos_theta2,
                     sin_theta2, theta1_dot_f, theta2_dot_f);
   }
+  void render_lane(std::size_t i, render::Canvas& canvas) const;
 
   // The state: both angles (0 is hanging straight down; theta2 relative to the first
   // link) within [-pi, pi], and their speeds within [-4 pi, 4 pi] and [-9 pi, 9 pi].

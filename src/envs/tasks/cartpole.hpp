@@ -9,6 +9,7 @@
 
 #include "envs/core/task_info.hpp"
 #include "envs/core/vec_engine.hpp"
+#include "render/canvas.hpp"
 
 namespace vorlisk::envs::tasks {
 
@@ -27,6 +28,7 @@ class CartPole : public VecEngine<CartPole> {
   static constexpr std::array<float, kObservationSize> kObservationHigh = {4.8f, kInf, 0.418f, kInf};
   static constexpr DiscreteActions kActions{2, "push left or push right"};
   static constexpr Compat kCompat{};
+  static constexpr render::FrameSize kFrame{600, 400};
 
   CartPole(std::size_t num_envs, std::uint32_t max_steps, std::size_t workers, float reset_bound);
   static CartPole with_workers(std::size_t num_envs, std::size_t workers) {
@@ -43,6 +45,7 @@ class CartPole : public VecEngine<CartPole> {
     return {cart_pos.data(), cart_vel.data(), pole_angle.data(), pole_vel.data()};
   }
   auto lane_arrays() { return std::tie(cart_pos, cart_vel, pole_angle, pole_vel); }
+  void render_lane(std::size_t i, render::Canvas& canvas) const;
 
   LaneVector<float> cart_pos;
   LaneVector<float> cart_vel;

@@ -28,6 +28,10 @@ VORLISK_INLINE void MountainCar::draw_lane(std::size_t i, Xoshiro256StarStar& rn
   velocity[i] = 0.0f;
 }
 
+void MountainCar::render_lane(std::size_t i, render::Canvas& canvas) const {
+  render_mountain_car(position[i], kGoalPosition, canvas);
+}
+
 // The slope's pull, cos(3 p) * -0.0025, is the only library call of a step; blocks use
 // these formulas too, so every path gives the same bits.
 template <class F>

@@ -9,6 +9,7 @@
 
 #include "envs/core/task_info.hpp"
 #include "envs/core/vec_engine.hpp"
+#include "render/canvas.hpp"
 
 namespace vorlisk::envs::tasks {
 
@@ -26,6 +27,7 @@ class MountainCar : public VecEngine<MountainCar> {
   static constexpr Compat kCompat{.seed_rule = SeedRule::kAdvanceByOne,
                                   .block_counts_in_f32 = true,
                                   .reset_clears_rewards = false};
+  static constexpr render::FrameSize kFrame{600, 400};
 
   MountainCar(std::size_t num_envs, std::uint32_t max_steps, std::size_t workers);
   static MountainCar with_workers(std::size_t num_envs, std::size_t workers) {
@@ -40,10 +42,15 @@ class MountainCar : public VecEngine<MountainCar> {
     return {position.data(), velocity.data()};
   }
   auto lane_arrays() { return std::tie(position, velocity); }
+  void render_lane(std::size_t i, render::Canvas& canvas) const;
 
   LaneVector<float> position;
   LaneVector<float> velocity;
 };
+
+// The car at `position` on the hills, the flag at `goal`: MountainCar's picture, which
+// MountainCarContinuous shares.
+void render_mountain_car(float position, float goal, render::Canvas& canvas);
 
 }  // namespace vorlisk::envs::tasks
 

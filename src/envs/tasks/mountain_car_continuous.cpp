@@ -2,6 +2,7 @@
 
 #include "envs/core/lane_math.hpp"
 #include "envs/core/vec_engine_impl.hpp"
+#include "envs/tasks/mountain_car.hpp"
 #include "lanemath/libm_lanes.hpp"
 
 namespace vorlisk::envs::tasks {
@@ -46,6 +47,11 @@ MountainCarContinuous::MountainCarContinuous(std::size_t num_envs, std::uint32_t
 VORLISK_INLINE void MountainCarContinuous::draw_lane(std::size_t i, Xoshiro256StarStar& rng) {
   position[i] = rng.unit() * kStartWidth + kStartLow;
   velocity[i] = 0.0f;
+}
+
+// MountainCar's picture, with this task's flag.
+void MountainCarContinuous::render_lane(std::size_t i, render::Canvas& canvas) const {
+  render_mountain_car(position[i], kGoalPosition, canvas);
 }
 
 // Gymnasium keeps the state in single precision and steps it so: the push a * 0.0015

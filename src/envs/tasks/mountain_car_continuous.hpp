@@ -9,6 +9,7 @@
 
 #include "envs/core/task_info.hpp"
 #include "envs/core/vec_engine.hpp"
+#include "render/canvas.hpp"
 
 namespace vorlisk::envs::tasks {
 
@@ -24,6 +25,7 @@ class MountainCarContinuous : public VecEngine<MountainCarContinuous> {
   static constexpr std::array<float, kObservationSize> kObservationHigh = {0.6f, 0.07f};
   static constexpr ContinuousActions kActions{-1.0f, 1.0f, "force"};
   static constexpr Compat kCompat{};
+  static constexpr render::FrameSize kFrame{600, 400};
   static constexpr std::uint32_t kMaxEpisodeSteps = 999;
 
   MountainCarContinuous(std::size_t num_envs, std::uint32_t max_steps, std::size_t workers);
@@ -39,6 +41,7 @@ class MountainCarContinuous : public VecEngine<MountainCarContinuous> {
     return {position.data(), velocity.data()};
   }
   auto lane_arrays() { return std::tie(position, velocity); }
+  void render_lane(std::size_t i, render::Canvas& canvas) const;
 
   LaneVector<float> position;
   LaneVector<float> velocity;

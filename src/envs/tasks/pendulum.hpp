@@ -9,6 +9,7 @@
 
 #include "envs/core/task_info.hpp"
 #include "envs/core/vec_engine.hpp"
+#include "render/canvas.hpp"
 
 namespace vorlisk::envs::tasks {
 
@@ -20,6 +21,8 @@ class Pendulum : public VecEngine<Pendulum> {
       .observations = "cos(theta), sin(theta), theta_dot",
       .step_observations_note = " (cos(theta), sin(theta), theta_dot)",
       .step_terminals_note = " (always 0, Pendulum has no terminal state)",
+      .render_note = " Gymnasium's arrow for the last torque is not drawn: the environment does "
+                     "not keep the last action.",
       .gymnasium_exact = true,  // the blocks' polynomials are poor towards +-pi
   };
   static constexpr std::size_t kObservationSize = 3;
@@ -30,6 +33,7 @@ class Pendulum : public VecEngine<Pendulum> {
                                   .chunk_rule = ChunkRule::kCeil,
                                   .block_counts_in_f32 = true,
                                   .reset_clears_rewards = false};
+  static constexpr render::FrameSize kFrame{500, 500};
 
   Pendulum(std::size_t num_envs, std::uint32_t max_steps, std::size_t workers,
            float reset_theta_bound, float reset_theta_dot_bound);
@@ -47,6 +51,7 @@ class Pendulum : public VecEngine<Pendulum> {
     return {cos_theta.data(), sin_theta.data(), theta_dot.data()};
   }
   auto lane_arrays() { return std::tie(theta, theta_dot, cos_theta, sin_theta); }
+  void render_lane(std::size_t i, render::Canvas& canvas) const;
 
   LaneVector<float> theta;      // 0 is upright; kept within [-pi, pi)
   LaneVector<float> theta_dot;  // kept within [-8, 8]

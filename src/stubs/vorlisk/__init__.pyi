@@ -1,7 +1,8 @@
 """Vorlisk Python module."""
 
 import os
-from typing import Any, Literal, Optional, Union, final
+from collections.abc import Sequence
+from typing import Any, Literal, Optional, SupportsIndex, Union, final
 
 import numpy as np
 import numpy.typing as npt
@@ -26,6 +27,9 @@ class _VecEnv:
     def final_observations(self) -> tuple[npt.NDArray[np.int64], npt.NDArray[np.float32]]: ...
     def get_logs(self) -> dict[str, float]: ...
     def clear_logs(self) -> None: ...
+    def render(
+        self, lanes: Union[SupportsIndex, Sequence[SupportsIndex], npt.NDArray[np.integer[Any]]]
+    ) -> npt.NDArray[np.uint8]: ...
     @property
     def num_envs(self) -> int: ...
     @property
