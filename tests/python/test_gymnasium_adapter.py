@@ -165,6 +165,11 @@ def test_make_vec_takes_gymnasiums_arguments_and_refuses_others(env_id):
                           ({"render_mode": "human"}, ValueError)]:
         with pytest.raises(error):
             vorlisk_gymnasium.make_vec(env_id, 2, **kwargs)
+    drawn = vorlisk_gymnasium.make_vec(env_id, 2, render_mode="rgb_array")
+    drawn.reset(seed=1)
+    frames = drawn.render()
+    assert len(frames) == 2 and np.array_equal(frames[1], drawn.vorlisk_env.render(1))
+    assert drawn.metadata["render_fps"] == gym.make(env_id).metadata["render_fps"]
     envs.close()
     assert envs.vorlisk_env is None  # the lanes are freed
     with pytest.raises(RuntimeError, match="closed"):
