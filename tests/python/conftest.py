@@ -112,3 +112,14 @@ def first_episodes_beside_gymnasium(cls, num_envs, seed, policy, start_states, h
                 break
         mine, theirs = np.array(mine), np.array(theirs)
         yield mine[:, :-1], theirs[:, :-1], mine[:, -1], theirs[:, -1], ends[lane], their_end
+
+
+def gymnasium_states(env, obs):
+    """Each lane's state as Gymnasium's environment of the task holds it, from the class's
+    exact state where it keeps one, else from the observations `obs`."""
+    if hasattr(env, "_state"):
+        return env._state()
+    obs = obs.astype(np.float64)
+    if env._gymnasium["id"] == "Pendulum-v1":  # cos, sin, speed -> angle, speed
+        return np.stack([np.arctan2(obs[:, 1], obs[:, 0]), obs[:, 2]], axis=1)
+    return obs

@@ -10,7 +10,7 @@ vorlisk_gymnasium = pytest.importorskip("vorlisk_gymnasium")
 from gymnasium.utils import env_checker, passive_env_checker  # noqa: E402
 from gymnasium.vector import AutoresetMode  # noqa: E402
 
-from conftest import ENV_CLASSES  # noqa: E402
+from conftest import ENV_CLASSES, gymnasium_states  # noqa: E402
 
 IDS = [cls._gymnasium["id"] for cls in ENV_CLASSES]
 
@@ -38,16 +38,6 @@ def test_gymnasium_checks_and_spaces(env_id):
     np.testing.assert_array_equal(envs.single_observation_space.high, np.float32(single["high"]))
 
 
-def exact_states(envs, obs):
-    """Each lane's state as Gymnasium's environment of the task holds it."""
-    if hasattr(envs.vorlisk_env, "_state"):
-        return envs.vorlisk_env._state()
-    obs = obs.astype(np.float64)
-    if envs.spec.id.startswith("Pendulum"):  # cos, sin, speed -> angle, speed
-        return np.stack([np.arctan2(obs[:, 1], obs[:, 0]), obs[:, 2]], axis=1)
-    return obs
-
-
 def close(a, b):
     return np.allclose(np.asarray(a, np.float64), np.asarray(b, np.float64), rtol=0, atol=1e-5)
 
@@ -68,7 +58,7 @@ def test_each_autoreset_mode_gives_what_sync_vector_env_gives(env_id, mode):
     restarted, finished = np.zeros(n, bool), 0
     envs.action_space.seed(1)
     for _ in range(4 * limit):
-        for lane, state in enumerate(exact_states(envs.unwrapped, obs)):
+        for lane, state in enumerate(gymnasium_states(envs.unwrapped.vorlisk_env, obs)):
             lane_env = reference.unwrapped.envs[lane].unwrapped
             lane_env.state, lane_env.steps_beyond_terminated = state.copy(), None
         actions = envs.action_space.sample()

