@@ -1,9 +1,12 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <sstream>
 #include <string>
@@ -48,6 +51,39 @@ TEST(BufferedWriter, CountsTheLinesItCouldNotWrite) {
   writer.flush();
   EXPECT_EQ(writer.first_error(), ENOSPC);
   EXPECT_EQ(writer.lost_lines(), 3000u);
+}
+
+// A write cut short (a full disk, here the file-size limit) must not splice rows:
+// the file keeps whole rows only, before the fault and after room returns.
+TEST(BufferedWriter, RowsAreWholeOrAbsentAcrossAFailedWrite) {
+  testing::MemFile file;
+  rlimit saved{};
+  ::getrlimit(RLIMIT_FSIZE, &saved);
+  const auto ignored = std::signal(SIGXFSZ, SIG_IGN);  // write() fails with EFBIG instead
+  rlimit small = saved;
+  small.rlim_cur = 1000;
+  ::setrlimit(RLIMIT_FSIZE, &small);
+  std::size_t lost = 0;
+  {
+    BufferedWriter writer(file.writer_fd());
+    writer.write(kCsvHeader);
+    for (std::uint64_t i = 0; i < 400; ++i) {  // a buffer fills, mid-row, every ~140 rows
+      if (i == 200) ::setrlimit(RLIMIT_FSIZE, &saved);
+      write_row(writer, CsvRow{.steps = i});
+    }
+    writer.flush();
+    EXPECT_EQ(writer.first_error(), EFBIG);
+    lost = writer.lost_lines();
+  }
+  std::signal(SIGXFSZ, ignored);
+  std::istringstream text(file.contents());
+  std::string line;
+  std::size_t rows = 0;
+  for (std::getline(text, line); std::getline(text, line); ++rows) {
+    EXPECT_EQ(std::count(line.begin(), line.end(), ','), 11) << line;
+  }
+  EXPECT_GT(rows, 200u);
+  EXPECT_EQ(rows + lost, 400u);
 }
 
 std::string formatted(const CsvRow& row) {
