@@ -196,3 +196,11 @@ def test_a_forked_child_never_writes_the_parents_rows(tmp_path, ending):
         logger.close()
         """)
     assert steps_in(tmp_path / "m.csv") == list(range(11))
+
+
+def test_rows_lost_to_a_full_device_are_counted_without_the_header(capfd):
+    logger = TUILogger(csv_path="/dev/full")
+    for i in range(3):
+        logger.update(i, 0, 0.0, 0.0)
+    logger.close()
+    assert "vorlisk: 3 rows were lost writing the CSV file /dev/full\n" in capfd.readouterr().err

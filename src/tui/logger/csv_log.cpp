@@ -193,8 +193,9 @@ void CsvLog::report_errors_locked(bool closing) noexcept {
     std::fprintf(stderr, "vorlisk: writing the CSV file %s failed: %s; rows are being lost\n",
                  path_.c_str(), std::strerror(writer_.first_error()));
   }
-  const std::size_t lost =
-      writer_.lost_lines() + lost_held_rows_.load(std::memory_order_relaxed);
+  // Rows, not lines: a lost header is no row.
+  const std::size_t lost = writer_.lost_lines() - (writer_.first_line_lost() ? 1 : 0) +
+                           lost_held_rows_.load(std::memory_order_relaxed);
   if (closing && lost != lost_reported_) {
     std::fprintf(stderr, "vorlisk: %zu rows were lost writing the CSV file %s\n",
                  lost - lost_reported_, path_.c_str());
