@@ -73,6 +73,15 @@ int create_file(const std::string& path) {
   }
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
   if (fd < 0) create_failed_errno(errno);
+  if (fd <= STDERR_FILENO) {
+    // The process runs with a standard stream closed: what it prints there later
+    // (the terminal thread's error line) would land in the file.
+    const int high = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    const int error = errno;
+    ::close(fd);
+    if (high < 0) create_failed_errno(error);
+    fd = high;
+  }
   if (::fstat(fd, &info) == 0 && blocking_kind(info.st_mode)) {
     ::close(fd);
     create_failed(path + " is " + blocking_kind(info.st_mode) + ", not a file");
