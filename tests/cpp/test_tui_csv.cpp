@@ -53,39 +53,6 @@ TEST(BufferedWriter, CountsTheLinesItCouldNotWrite) {
   EXPECT_EQ(writer.lost_lines(), 3000u);
 }
 
-// A write cut short (a full disk, here the file-size limit) must not splice rows:
-// the file keeps whole rows only, before the fault and after room returns.
-TEST(BufferedWriter, RowsAreWholeOrAbsentAcrossAFailedWrite) {
-  testing::MemFile file;
-  rlimit saved{};
-  ::getrlimit(RLIMIT_FSIZE, &saved);
-  const auto ignored = std::signal(SIGXFSZ, SIG_IGN);  // write() fails with EFBIG instead
-  rlimit small = saved;
-  small.rlim_cur = 1000;
-  ::setrlimit(RLIMIT_FSIZE, &small);
-  std::size_t lost = 0;
-  {
-    BufferedWriter writer(file.writer_fd());
-    writer.write(kCsvHeader);
-    for (std::uint64_t i = 0; i < 400; ++i) {  // a buffer fills, mid-row, every ~140 rows
-      if (i == 200) ::setrlimit(RLIMIT_FSIZE, &saved);
-      write_row(writer, CsvRow{.steps = i});
-    }
-    writer.flush();
-    EXPECT_EQ(writer.first_error(), EFBIG);
-    lost = writer.lost_lines();
-  }
-  std::signal(SIGXFSZ, ignored);
-  std::istringstream text(file.contents());
-  std::string line;
-  std::size_t rows = 0;
-  for (std::getline(text, line); std::getline(text, line); ++rows) {
-    EXPECT_EQ(std::count(line.begin(), line.end(), ','), 11) << line;
-  }
-  EXPECT_GT(rows, 200u);
-  EXPECT_EQ(rows + lost, 400u);
-}
-
 std::string formatted(const CsvRow& row) {
   testing::MemFile file;
   {
@@ -111,6 +78,33 @@ TEST(CsvRow, FixedPointFieldsPrintAsPrintfDoes) {
   row.policy_loss = INFINITY;
   row.entropy = -INFINITY;
   EXPECT_EQ(formatted(row), "0.000,0,0,NaN,NaN,inf,0.000000,-inf,0.00,0.00,0,0\n");
+}
+
+// A write cut short (a full disk; here the file-size limit) loses whole rows, never splices
+// them, and the report counts them (a lost header is no row).
+TEST(CsvLog, RowsAreWholeOrAbsentAcrossAFailedWrite) {
+  rlimit saved{};
+  ::getrlimit(RLIMIT_FSIZE, &saved);
+  const auto handler = std::signal(SIGXFSZ, SIG_IGN);  // write() fails with EFBIG instead
+  for (rlim_t size : {100, 1000}) {  // the fault in the header, in a row
+    testing::MemFile file;
+    const rlimit small{size, saved.rlim_max};
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    ::testing::internal::CaptureStderr();
+    {
+      CsvLog log(file.path());
+      for (std::uint64_t i = 0; i < 400; ++i) {  // a buffer fills, mid-row, every ~140 rows
+        if (i == 200) ::setrlimit(RLIMIT_FSIZE, &saved);
+        log.try_write_row(CsvRow{.steps = i});
+      }
+    }
+    const std::string report = ::testing::internal::GetCapturedStderr();
+    std::istringstream text(file.contents());
+    std::size_t rows = 0;
+    for (std::string line; std::getline(text, line); rows += line[0] != 't') EXPECT_EQ(std::count(line.begin(), line.end(), ','), 11) << line;
+    EXPECT_TRUE(rows > 200 && report.find(": " + std::to_string(400 - rows) + " rows were lost") != report.npos) << report;
+  }
+  std::signal(SIGXFSZ, handler);
 }
 
 // The helper thread flushes a paused loop's rows while the loop may resume at any
