@@ -79,7 +79,7 @@ void lower_to_hierarchy_limit(const std::string& root, const Mount& mount, std::
                         (path.size() == mount.root.size() || path[mount.root.size()] == '/');
     path = inside ? path.substr(mount.root.size()) : std::string_view();
   }
-  if (path.find("/..") != std::string_view::npos) path = {};
+  if (path == "/.." || path.starts_with("/../")) path = {};
   std::string dir = root + mount.point;
   const std::size_t top = dir.size();
   dir += path;
