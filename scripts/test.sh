@@ -14,6 +14,9 @@ if [ ! -f /usr/include/gtest/gtest.h ]; then
   $sudo_cmd apt-get install -y -qq libgtest-dev >/dev/null
 fi
 
+# Into whichever python3 comes first on PATH: say which, since outside a virtual
+# environment that is the system's own.
+echo "Installing vorlisk and the test dependencies into $(python3 -c 'import sys; print(sys.prefix)')" >&2
 python3 -m pip install -q --disable-pip-version-check cmake ninja
 # Our own builds treat warnings as errors; a plain `pip install` does not.
 python3 -m pip install -q --disable-pip-version-check --config-settings=cmake.define.VORLISK_WERROR=ON ".[test]"

@@ -1,9 +1,12 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <sstream>
 #include <string>
@@ -75,6 +78,33 @@ TEST(CsvRow, FixedPointFieldsPrintAsPrintfDoes) {
   row.policy_loss = INFINITY;
   row.entropy = -INFINITY;
   EXPECT_EQ(formatted(row), "0.000,0,0,NaN,NaN,inf,0.000000,-inf,0.00,0.00,0,0\n");
+}
+
+// A write cut short (a full disk; here the file-size limit) loses whole rows, never splices
+// them, and the report counts them (a lost header is no row).
+TEST(CsvLog, RowsAreWholeOrAbsentAcrossAFailedWrite) {
+  rlimit saved{};
+  ::getrlimit(RLIMIT_FSIZE, &saved);
+  const auto handler = std::signal(SIGXFSZ, SIG_IGN);  // write() fails with EFBIG instead
+  for (rlim_t size : {100, 1000}) {  // the fault in the header, in a row
+    testing::MemFile file;
+    const rlimit small{size, saved.rlim_max};
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    ::testing::internal::CaptureStderr();
+    {
+      CsvLog log(file.path());
+      for (std::uint64_t i = 0; i < 400; ++i) {  // a buffer fills, mid-row, every ~140 rows
+        if (i == 200) ::setrlimit(RLIMIT_FSIZE, &saved);
+        log.try_write_row(CsvRow{.steps = i});
+      }
+    }
+    const std::string report = ::testing::internal::GetCapturedStderr();
+    std::istringstream text(file.contents());
+    std::size_t rows = 0;
+    for (std::string line; std::getline(text, line); rows += line[0] != 't') EXPECT_EQ(std::count(line.begin(), line.end(), ','), 11) << line;
+    EXPECT_TRUE(rows > 200 && report.find(": " + std::to_string(400 - rows) + " rows were lost") != report.npos) << report;
+  }
+  std::signal(SIGXFSZ, handler);
 }
 
 // The helper thread flushes a paused loop's rows while the loop may resume at any

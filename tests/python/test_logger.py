@@ -196,3 +196,11 @@ def test_a_forked_child_never_writes_the_parents_rows(tmp_path, ending):
         logger.close()
         """)
     assert steps_in(tmp_path / "m.csv") == list(range(11))
+
+
+def test_a_process_with_standard_error_closed_keeps_its_csv_file_clean(tmp_path):
+    path = tmp_path / "m.csv"
+    code = f"import vorlisk; vorlisk.TUILogger(csv_path={str(path)!r}).update(1, 0, 0.0, 0.0)"
+    # Standard output is no terminal: the terminal thread's error line must not reach the file.
+    subprocess.run([sys.executable, "-c", code], stdout=subprocess.DEVNULL, preexec_fn=lambda: os.close(2), check=True)
+    assert path.read_text().startswith("timestamp,") and steps_in(path) == [1]

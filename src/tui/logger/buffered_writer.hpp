@@ -6,7 +6,16 @@
 // parts. Bytes that fail to write are discarded so that later output still gets
 // through; the writer remembers the first error and counts the lines it lost, for
 // its owner to report.
+//
+// Lines are whole or absent. A failed write may leave the start of a line in the
+// file, and the rest of that line may still be on its way (in the buffer, or in
+// pieces not yet written): the file is cut back to the end of its last whole line,
+// and the rest of the broken line is dropped when it comes. Where the file cannot
+// be cut (a device), the fragment is ended with a line feed instead, so the lines
+// after it still start where a line should.
 #pragma once
+
+#include <sys/types.h>
 
 #include <cstddef>
 #include <memory>
@@ -49,18 +58,32 @@ class BufferedWriter {
   // Drops the buffered bytes unwritten (a forked child's copy of its parent's).
   void discard() noexcept { used_ = 0; }
 
-  // The errno of the first failed write (0: none yet), and the lines lost since.
+  // The errno of the first failed write (0: none yet), and the lines lost since;
+  // first_line_lost() says whether the very first line is among them (a header).
   int first_error() const noexcept { return first_error_; }
   std::size_t lost_lines() const noexcept { return lost_lines_; }
+  bool first_line_lost() const noexcept { return first_line_lost_; }
 
  private:
   void write_to_file(const char* data, std::size_t size) noexcept;
+  // Writes what it can; returns how many bytes at the end were not written.
+  std::size_t put(const char* data, std::size_t size) noexcept;
+  void lose(const char* data, std::size_t size) noexcept;
+  void count_lost(std::size_t lines) noexcept;
 
   int fd_;
   std::unique_ptr<char[]> buffer_;
   std::size_t used_ = 0;
   int first_error_ = 0;
   std::size_t lost_lines_ = 0;
+  bool first_line_lost_ = false;
+  bool any_line_ = false;  // a line was written or lost already
+  // Where the line that the file ends in began (-1: the descriptor cannot seek, so
+  // nothing is ever cut), and whether that line is still unfinished.
+  off_t line_start_;
+  bool mid_line_ = false;
+  bool drop_to_line_end_ = false;  // the rest of a broken line is still to come
+  bool fragment_in_file_ = false;  // a broken line's start stayed in the file
 };
 
 }  // namespace vorlisk::tui

@@ -73,6 +73,15 @@ int create_file(const std::string& path) {
   }
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
   if (fd < 0) create_failed_errno(errno);
+  if (fd <= STDERR_FILENO) {
+    // The process runs with a standard stream closed: what it prints there later
+    // (the terminal thread's error line) would land in the file.
+    const int high = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    const int error = errno;
+    ::close(fd);
+    if (high < 0) create_failed_errno(error);
+    fd = high;
+  }
   if (::fstat(fd, &info) == 0 && blocking_kind(info.st_mode)) {
     ::close(fd);
     create_failed(path + " is " + blocking_kind(info.st_mode) + ", not a file");
@@ -193,8 +202,9 @@ void CsvLog::report_errors_locked(bool closing) noexcept {
     std::fprintf(stderr, "vorlisk: writing the CSV file %s failed: %s; rows are being lost\n",
                  path_.c_str(), std::strerror(writer_.first_error()));
   }
-  const std::size_t lost =
-      writer_.lost_lines() + lost_held_rows_.load(std::memory_order_relaxed);
+  // Rows, not lines: a lost header is no row.
+  const std::size_t lost = writer_.lost_lines() - (writer_.first_line_lost() ? 1 : 0) +
+                           lost_held_rows_.load(std::memory_order_relaxed);
   if (closing && lost != lost_reported_) {
     std::fprintf(stderr, "vorlisk: %zu rows were lost writing the CSV file %s\n",
                  lost - lost_reported_, path_.c_str());
