@@ -174,6 +174,19 @@ TEST(DashboardView, SparklineSeries) {
             (Bars{0, 0, 50, 99, 100, 100, 0, 100}));
 }
 
+// A sparkline narrower than the history shows its newest entries: after a plateau at
+// 100 and 60 updates at 0, the 56 columns of the reward sparkline (116 x 6: inner
+// columns 1-56, rows 1-4) all hold the drop.
+TEST(DashboardView, SparklinesShowTheNewestEntriesThatFit) {
+  ViewState v;
+  for (int i = 0; i < 170; ++i) {
+    double reward = i < 10 ? 10.0 * (i + 1) : i < 110 ? 100.0 : 0.0;
+    v.append({.steps = static_cast<std::uint64_t>(i), .mean_reward = reward});
+  }
+  term::Buffer b = v.draw(116, 6, render_sparklines);
+  EXPECT_EQ(b.row_text(4), "│" + std::string(56, ' ') + "││" + std::string(56, ' ') + "│");
+}
+
 // A poisoned history leaves only what reads it blank (80 x 24 and 80 x 30: the
 // history rows start at row 8, the key help takes the last three).
 TEST(Views, PoisonedHistoryLeavesOnlyTheHistoryRowsBlank) {
