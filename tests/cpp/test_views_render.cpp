@@ -165,9 +165,10 @@ RingBuffer<double> ring(const std::vector<double>& values) {
 
 TEST(DashboardView, SparklineSeries) {
   using Bars = std::vector<std::uint64_t>;
-  // The reward history spans at least one unit; fewer than two entries show 50.
+  // The reward scale spans at least one unit, centred on the data when they span
+  // less, so a flat history sits at half height like a single entry.
   const std::pair<std::vector<double>, Bars> rewards[] = {
-      {{}, {50}}, {{-7.0}, {50}}, {{3.0, 3.0, 3.0}, {0, 0, 0}}, {{0.0, 0.5}, {0, 50}},
+      {{}, {50}}, {{-7.0}, {50}}, {{200.0, 200.0, 200.0}, {50, 50, 50}}, {{0.0, 0.5}, {25, 75}},
       {{-10.0, 0.0, 10.0, 9.99}, {0, 50, 100, 99}}, {{0.0, NAN, 4.0}, {0, 0, 100}}, {{NAN, NAN}, {0, 0}}};
   for (const auto& [values, bars] : rewards) EXPECT_EQ(reward_bars(ring(values)), bars) << values.size();
   EXPECT_EQ(percentage_bars(ring({-5.0, 0.0, 50.7, 99.99, 100.0, 150.0, NAN, INFINITY})),

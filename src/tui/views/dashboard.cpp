@@ -86,10 +86,14 @@ std::vector<std::uint64_t> reward_bars(const RingBuffer<double>& rewards) {
     lo = std::fmin(lo, rewards[i]);  // fmin and fmax skip NaN
     hi = std::fmax(hi, rewards[i]);
   }
-  double range = std::fmax(hi - lo, 1.0);
+  // The scale spans at least one unit, so that noise in a steady reward is not blown
+  // up to full height. A narrower spread is centred on it: a flat history sits at
+  // half height, as a single entry does, instead of vanishing along the bottom.
+  const double range = std::fmax(hi - lo, 1.0);
+  const double bottom = hi - lo >= 1.0 ? lo : (lo + hi) * 0.5 - 0.5;
   std::vector<std::uint64_t> bars(rewards.size());
   for (std::size_t i = 0; i < rewards.size(); ++i) {
-    bars[i] = bar_height((rewards[i] - lo) / range * 100.0);
+    bars[i] = bar_height((rewards[i] - bottom) / range * 100.0);
   }
   return bars;
 }
