@@ -2,6 +2,7 @@
 // history lock, and an update() that never allocates.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <future>
 #include <new>
@@ -72,14 +73,29 @@ TEST(LoggerHistory, AppendsWhenStepsMovedAWholeIntervalPastTheLastPoint) {
   }
 }
 
-// A memory percentage is 0 while its total is unknown; the used figure of an earlier
-// call counts once the total comes.
-TEST(LoggerHistory, AMemoryPercentageWaitsForItsTotal) {
-  Logger logger({.update_interval_steps = 0, .monitor_sources = testing::fake_sources()});
+// Samples that do not exist yet are NaN in the histories, while their cells (which
+// the CSV rows write) keep their zeros: the CPU before its first measurement, the GPU
+// until it is read or update() passes a figure (0 % is one), a memory percentage
+// until its total is known (the used figure of an earlier call then counts).
+TEST(LoggerHistory, SamplesThatDoNotExistYetAreNaN) {
+  std::promise<void> first_cycle_done;
+  auto signal = [&](int refreshes) {
+    if (refreshes == 2) first_cycle_done.set_value();
+  };
+  Logger logger({.monitor_interval_ms = 0, .update_interval_steps = 0,
+                 .monitor_sources = testing::fake_sources(signal, testing::kNoNvml, NAN)});
+  first_cycle_done.get_future().wait();
   logger.update({.steps = 1, .gpu_memory = 5000.0});
-  logger.update({.steps = 2, .total_gpu_memory = 10000.0});
+  logger.update({.steps = 2, .gpu_usage = 0.0, .total_gpu_memory = 10000.0});
+  EXPECT_EQ(logger.shared().metrics->cpu_usage.load(), 0.0);
   auto h = logger.shared().history->lock();
-  EXPECT_EQ((std::vector<double>{h->gpu_memory_percent()[0], h->gpu_memory_percent()[1]}), (std::vector<double>{0, 50}));
+  for (const RingBuffer<double>* s : {&h->cpu_usage(), &h->gpu_usage(), &h->gpu_memory_percent()}) {
+    EXPECT_TRUE(std::isnan((*s)[0]));
+  }
+  EXPECT_TRUE(std::isnan(h->cpu_usage()[1]));
+  EXPECT_EQ(h->gpu_usage()[1], 0.0);
+  EXPECT_EQ(h->gpu_memory_percent()[1], 50.0);
+  EXPECT_EQ(h->memory_percent()[0], 25.0);
 }
 
 TEST(PoisonLock, ACleanReleaseDuringUnrelatedUnwindingDoesNotPoison) {

@@ -169,10 +169,11 @@ TEST(DashboardView, SparklineSeries) {
   // less, so a flat history sits at half height like a single entry.
   const std::pair<std::vector<double>, Bars> rewards[] = {
       {{}, {50}}, {{-7.0}, {50}}, {{200.0, 200.0, 200.0}, {50, 50, 50}}, {{0.0, 0.5}, {25, 75}},
-      {{-10.0, 0.0, 10.0, 9.99}, {0, 50, 100, 99}}, {{0.0, NAN, 4.0}, {0, 0, 100}}, {{NAN, NAN}, {0, 0}}};
+      {{-10.0, 0.0, 10.0, 9.99}, {0, 50, 100, 99}}, {{0.0, NAN, 4.0}, {0, 100}}, {{NAN, NAN}, {50}}};
   for (const auto& [values, bars] : rewards) EXPECT_EQ(reward_bars(ring(values)), bars) << values.size();
-  EXPECT_EQ(percentage_bars(ring({-5.0, 0.0, 50.7, 99.99, 100.0, 150.0, NAN, INFINITY})),
-            (Bars{0, 0, 50, 99, 100, 100, 0, 100}));
+  // NaN is a sample that does not exist: it takes no column.
+  EXPECT_EQ(percentage_bars(ring({NAN, -5.0, 0.0, 50.7, 99.99, 100.0, 150.0, NAN, INFINITY})),
+            (Bars{0, 0, 50, 99, 100, 100, 100}));
 }
 
 // A sparkline narrower than the history shows its newest entries: after a plateau at

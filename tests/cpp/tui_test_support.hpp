@@ -41,23 +41,26 @@ class MemFile {
   int fd_;
 };
 
-// Fixed machine figures: 12.5 % CPU, 2 of 8 GiB RAM. `on_cpu_refresh` runs at every
-// CPU refresh (the first one at the start of each monitor cycle) with their count.
+// Fixed machine figures: 12.5 % CPU (or `cpu`; NaN: not measured yet), 2 of 8 GiB
+// RAM. `on_cpu_refresh` runs at every CPU refresh (the first one at the start of each
+// monitor cycle) with their count.
 class FakeStats final : public monitor::SystemStats {
  public:
   using OnCpuRefresh = std::function<void(int)>;
-  explicit FakeStats(OnCpuRefresh on_cpu_refresh) : on_cpu_refresh_(std::move(on_cpu_refresh)) {}
+  explicit FakeStats(OnCpuRefresh on_cpu_refresh, float cpu = 12.5f)
+      : on_cpu_refresh_(std::move(on_cpu_refresh)), cpu_(cpu) {}
 
   void refresh_cpu() override {
     if (on_cpu_refresh_) on_cpu_refresh_(++cpu_refreshes_);
   }
   void refresh_memory() override {}
-  float cpu_usage() const override { return 12.5f; }
+  float cpu_usage() const override { return cpu_; }
   std::uint64_t total_memory_bytes() const override { return std::uint64_t{8} << 30; }
   std::uint64_t used_memory_bytes() const override { return std::uint64_t{2} << 30; }
 
  private:
   OnCpuRefresh on_cpu_refresh_;
+  float cpu_;
   int cpu_refreshes_ = 0;
 };
 
@@ -73,8 +76,9 @@ void poison(PoisonLock<T>& lock) {
 
 inline constexpr const char* kNoNvml = "libvorlisk-test-no-such-nvml.so";
 
-inline monitor::Sources fake_sources(FakeStats::OnCpuRefresh on_cpu_refresh = {}, std::string nvml = kNoNvml) {
-  return {[on_cpu_refresh] { return std::make_unique<FakeStats>(on_cpu_refresh); }, std::move(nvml)};
+inline monitor::Sources fake_sources(FakeStats::OnCpuRefresh on_cpu_refresh = {}, std::string nvml = kNoNvml,
+                                     float cpu = 12.5f) {
+  return {[on_cpu_refresh, cpu] { return std::make_unique<FakeStats>(on_cpu_refresh, cpu); }, std::move(nvml)};
 }
 
 // A logger's shared state to fill, and a frame to draw it in.

@@ -78,29 +78,37 @@ StackText memory_text(double used_gb, double total_gb) {
 
 }  // namespace
 
+// NaN entries are samples that do not exist: they take no column.
 std::vector<std::uint64_t> reward_bars(const RingBuffer<double>& rewards) {
-  if (rewards.size() < 2) return {50};
   double lo = INFINITY;
   double hi = -INFINITY;
+  std::size_t count = 0;
   for (std::size_t i = 0; i < rewards.size(); ++i) {
-    lo = std::fmin(lo, rewards[i]);  // fmin and fmax skip NaN
+    if (std::isnan(rewards[i])) continue;
+    lo = std::fmin(lo, rewards[i]);
     hi = std::fmax(hi, rewards[i]);
+    ++count;
   }
+  if (count < 2) return {50};
   // The scale spans at least one unit, so that noise in a steady reward is not blown
   // up to full height. A narrower spread is centred on it: a flat history sits at
   // half height, as a single entry does, instead of vanishing along the bottom.
   const double range = std::fmax(hi - lo, 1.0);
   const double bottom = hi - lo >= 1.0 ? lo : (lo + hi) * 0.5 - 0.5;
-  std::vector<std::uint64_t> bars(rewards.size());
+  std::vector<std::uint64_t> bars;
+  bars.reserve(count);
   for (std::size_t i = 0; i < rewards.size(); ++i) {
-    bars[i] = bar_height((rewards[i] - bottom) / range * 100.0);
+    if (!std::isnan(rewards[i])) bars.push_back(bar_height((rewards[i] - bottom) / range * 100.0));
   }
   return bars;
 }
 
 std::vector<std::uint64_t> percentage_bars(const RingBuffer<double>& values) {
-  std::vector<std::uint64_t> bars(values.size());
-  for (std::size_t i = 0; i < values.size(); ++i) bars[i] = bar_height(values[i]);
+  std::vector<std::uint64_t> bars;
+  bars.reserve(values.size());
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (!std::isnan(values[i])) bars.push_back(bar_height(values[i]));
+  }
   return bars;
 }
 
