@@ -66,6 +66,10 @@ static_assert(std::ranges::is_partitioned(kUpdateKinds,
 constexpr const char kShouldQuitDoc[] =
     "should_quit($self)\n--\n\nCheck if quit was requested via keyboard.";
 
+constexpr const char kShouldSaveDoc[] =
+    "should_save($self)\n--\n\nCheck if a checkpoint save was requested via keyboard.\n\n"
+    "Returns True once for each press of the s key, then False until the next press.";
+
 constexpr const char kCloseDoc[] = "close($self)\n--\n\nClose the TUI and restore terminal.";
 
 // Constructor arguments, converted in this order; the mode name is checked only
@@ -225,6 +229,10 @@ PyObject* logger_should_quit(PyObject* self, PyObject*) {
   return PyBool_FromLong(logger_of(self).should_quit());
 }
 
+PyObject* logger_should_save(PyObject* self, PyObject*) {
+  return PyBool_FromLong(logger_of(self).should_save());
+}
+
 PyObject* logger_close(PyObject* self, PyObject*) {
   logger_of(self).close();
   Py_RETURN_NONE;
@@ -234,6 +242,7 @@ PyMethodDef logger_methods[] = {
     {"update", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(logger_update)),
      METH_FASTCALL | METH_KEYWORDS, kUpdateDoc},
     {"should_quit", logger_should_quit, METH_NOARGS, kShouldQuitDoc},
+    {"should_save", logger_should_save, METH_NOARGS, kShouldSaveDoc},
     {"close", logger_close, METH_NOARGS, kCloseDoc},
     {nullptr, nullptr, 0, nullptr},
 };

@@ -67,6 +67,9 @@ void act(term::Key key, const SharedState& state) {
     case term::Key::Mode:
       state.mode->advance();
       break;
+    case term::Key::Save:
+      state.save_requested->store(true, std::memory_order_relaxed);
+      break;
   }
 }
 

@@ -57,6 +57,11 @@ class Logger {
     return shared_.quit_requested->load(std::memory_order_relaxed);
   }
 
+  // True once per press of s (a checkpoint was asked for), then false until the next.
+  bool should_save() noexcept {
+    return shared_.save_requested->exchange(false, std::memory_order_relaxed);
+  }
+
   // Stops and joins the threads, then flushes the CSV file. May be called again;
   // update() keeps working afterwards.
   void close() noexcept;

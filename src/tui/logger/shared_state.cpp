@@ -12,6 +12,7 @@ SharedState SharedState::create(TUIMode mode, std::size_t history_len) {
       std::make_shared<std::atomic<bool>>(false),
       std::make_shared<ModeCell>(mode),
       std::make_shared<std::atomic<bool>>(false),
+      std::make_shared<std::atomic<bool>>(false),
   };
 }
 

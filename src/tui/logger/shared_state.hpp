@@ -1,5 +1,5 @@
 // What the logger shares with its threads. Copying a SharedState shares the same
-// six objects; each lives as long as any copy holds it.
+// objects; each lives as long as any copy holds it.
 #pragma once
 
 #include <atomic>
@@ -23,9 +23,11 @@ struct SharedState {
   std::shared_ptr<std::atomic<bool>> paused;
   std::shared_ptr<ModeCell> mode;
   std::shared_ptr<std::atomic<bool>> quit_requested;
+  // Set by the s key, taken (and cleared) by the training loop's should_save().
+  std::shared_ptr<std::atomic<bool>> save_requested;
 
   // Zeroed metrics, empty histories with room for history_len points, running,
-  // not paused, no quit requested. Throws std::bad_alloc when the histories
+  // not paused, no quit or save requested. Throws std::bad_alloc when the histories
   // cannot be reserved.
   static SharedState create(TUIMode mode, std::size_t history_len);
 };
