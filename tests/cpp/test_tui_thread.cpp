@@ -133,6 +133,19 @@ TEST(Loop, OneKeyPerTurnThreeModePressesComeBackRoundAndEachFrameTakesTheSize) {
   EXPECT_TRUE(loop.state.save_requested->load());  // s asks for a checkpoint; nothing else changes
 }
 
+// Pausing draws one more frame, at the render interval as ever, for the view to mark
+// as paused; then none until p again.
+TEST(Loop, APauseDrawsOneFrameThatShowsIt) {
+  FakeDevices loop;
+  std::vector<Poll> polls = timeouts(30);
+  polls.front() = {"p", 150};
+  polls.push_back({"p"});
+  for (const Poll& p : timeouts(15)) polls.push_back(p);
+  std::vector<bool> paused;
+  loop.run(100, polls, [&](TUIMode, term::Frame&, const SharedState& s) { paused.push_back(s.paused->load()); });
+  EXPECT_EQ(paused, (std::vector<bool>{true, false, false}));
+}
+
 TEST(Loop, EveryWayOutGivesTheTerminalBack) {
   const TuiView fails = [](TUIMode, term::Frame&, const SharedState&) { throw std::logic_error("view"); };
   struct Case {

@@ -69,6 +69,18 @@ TEST(Views, FixedTextsBeforeTheFirstUpdate) {
   }
 }
 
+// While drawing is paused, the last frame carries a mark at the right of its top
+// border (minimal) or of the key help's (dashboard and chart).
+TEST(Views, APausedFrameSaysSo) {
+  ViewState v;
+  v.state.paused->store(true);
+  for (auto [view, height, row] : {std::tuple{&render_minimal, 3, 0}, {&render_dashboard, 24, 21}, {&render_chart_dashboard, 30, 27}}) {
+    term::Buffer b = v.draw(60, static_cast<std::uint16_t>(height), view);
+    EXPECT_TRUE(b.row_text(static_cast<std::uint16_t>(row)).ends_with("─ PAUSED ┐")) << b.row_text(static_cast<std::uint16_t>(row));
+    EXPECT_EQ(b.at(52, static_cast<std::uint16_t>(row)).modifier, term::Modifier::Bold | term::Modifier::Reversed);
+  }
+}
+
 TEST(MinimalView, FiguresAreRightAlignedInTheirFieldsAndNeverCut) {
   for (auto [steps, episodes, reward, sps, text] : {
            std::tuple{1250000ul, 8432ul, 187.345, 51234.5,

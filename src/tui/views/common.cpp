@@ -91,6 +91,16 @@ void render_panels(term::Frame& frame, const SharedState& state, std::uint16_t m
   paragraph.style = term::fg(term::Color::DarkGray);
   paragraph.block = term::Block();
   paragraph.render(footer_area, frame.buffer);
+  render_paused_mark(frame, footer_area, state);
+}
+
+void render_paused_mark(term::Frame& frame, term::Rect block, const SharedState& state) noexcept {
+  constexpr std::string_view kMark = " PAUSED ";
+  if (!state.paused->load(std::memory_order_relaxed) || block.width < kMark.size() + 2) return;
+  // Reversed, so that it stands out without colours too.
+  constexpr term::Style kStyle = term::fg(term::Color::Yellow).bold().add(term::Modifier::Reversed);
+  const auto x = static_cast<std::uint16_t>(block.right() - 1 - kMark.size());
+  frame.buffer.set_string(x, block.top(), kMark, kStyle);
 }
 
 namespace {

@@ -79,6 +79,10 @@ struct ChartBounds {
 };
 ChartBounds chart_bounds(std::span<const std::vector<term::Point>> series) noexcept;
 
+// While drawing is paused: " PAUSED " at the right end of the top border of the
+// block drawn over `block`. The frame stays on screen until drawing resumes.
+void render_paused_mark(term::Frame& frame, term::Rect block, const SharedState& state) noexcept;
+
 // The frame of the dashboard and chart views, top to bottom: the statistics (5
 // rows), the device figures (3 rows), `middle` taking the rest (at least
 // `middle_rows`), and the key help `footer` (3 rows).

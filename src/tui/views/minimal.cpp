@@ -27,6 +27,7 @@ void render_minimal(term::Frame& frame, const SharedState& state) {
   paragraph.style = term::fg(term::Color::Cyan);
   paragraph.block = titled(" Vorlisk ");
   paragraph.render(frame.area(), frame.buffer);
+  render_paused_mark(frame, frame.area(), state);
 }
 
 }  // namespace vorlisk::tui::views
