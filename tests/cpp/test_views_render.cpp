@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -37,13 +38,13 @@ TEST(Views, FixedTextsBeforeTheFirstUpdate) {
             (Rows{"┌ Vorlisk " + line(98) + "┐",
                   "│ Steps:            0 │ Episodes:        0 │ Reward:       0.00 │ SPS:            0 │ [q]uit [p]ause "
                   "[m]ode │",
-                  "│" + std::string(107, ' ') + "│", "└" + line(107) + "┘"}));
+                  "│ Time:       0:00:00" + std::string(87, ' ') + "│", "└" + line(107) + "┘"}));
   term::Buffer b = v.draw(80, 24, render_dashboard);
   EXPECT_EQ(rows(b, 0, 9),
             (Rows{"┌ Progress ────────┐┌ Performance ─────┐┌ Losses ──────────┐┌ Entropy ─────────┐",
                   "│Steps: 0          ││Reward: 0.00      ││Policy: 0.000000  ││                  │",
                   "│Episodes: 0       ││SPS: 0            ││Value: 0.000000   ││      0.0000      │",
-                  "│                  ││                  ││                  ││                  │",
+                  "│Time: 0:00:00     ││                  ││                  ││                  │",
                   "└" + line(18) + "┘└" + line(18) + "┘└" + line(18) + "┘└" + line(18) + "┘",
                   "┌ CPU " + line(33) + "┐┌ Memory " + line(30) + "┐",
                   "│CPU: N/A" + std::string(30, ' ') + "││RAM: N/A" + std::string(30, ' ') + "│",
@@ -66,6 +67,37 @@ TEST(Views, FixedTextsBeforeTheFirstUpdate) {
                     "│ [q] Quit  [p] Pause  [m] " + std::string(mode) + " Mode  [s] Save Checkpoint " +
                         std::string(19, ' ') + "│",
                     "└" + line(78) + "┘"}));
+  }
+}
+
+// The time since the logger started, and with a total of steps the share done and
+// the time left at the reported rate: in the progress panel where they fit (the first
+// and third lines of the 25 % column), and on the minimal view's second line.
+TEST(Views, ElapsedTimeProgressAndTimeLeft) {
+  struct Case {
+    std::uint64_t total, steps;
+    double sps;
+    std::uint16_t width;
+    const char *steps_line, *time_line, *minimal;
+  };
+  for (const Case& c : {
+           Case{0, 1250000, 1000.0, 120, "Steps: 1,250,000", "Time: 1:02:05", " Time:       1:02:05  "},
+           Case{5000000, 1250000, 1000.0, 120, "Steps: 1,250,000 (25.0%)", "Time: 1:02:05  ETA: 1:02:30",
+                " Time:       1:02:05 │ Progress:    25.0% │ ETA:       1:02:30  "},
+           Case{5000000, 1250000, 1000.0, 80, "Steps: 1,250,000", "Time: 1:02:05", nullptr},  // no room
+           Case{5000000, 1250000, 0.0, 120, "Steps: 1,250,000 (25.0%)", "Time: 1:02:05  ETA: --:--:--", nullptr},
+           Case{1000000, 1250000, 1000.0, 120, "Steps: 1,250,000 (125.0%)", "Time: 1:02:05  ETA: 0:00:00", nullptr}}) {
+    ViewState v(std::chrono::seconds(3725));
+    v.state.total_steps = c.total;
+    v.metrics.steps.store(c.steps);
+    v.metrics.sps.store(c.sps);
+    term::Buffer b = v.draw(c.width, 5, render_stats);
+    const std::size_t inner = c.width / 4 - 2;
+    EXPECT_EQ(b.row_text(1).substr(3, inner), std::string(c.steps_line) + std::string(inner - std::strlen(c.steps_line), ' '));
+    EXPECT_EQ(b.row_text(3).substr(3, inner), std::string(c.time_line) + std::string(inner - std::strlen(c.time_line), ' '));
+    if (c.minimal) {
+      EXPECT_TRUE(v.draw(120, 4, render_minimal).row_text(2).starts_with("│" + std::string(c.minimal)));
+    }
   }
 }
 

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -81,10 +82,20 @@ inline monitor::Sources fake_sources(FakeStats::OnCpuRefresh on_cpu_refresh = {}
   return {[on_cpu_refresh, cpu] { return std::make_unique<FakeStats>(on_cpu_refresh, cpu); }, std::move(nvml)};
 }
 
-// A logger's shared state to fill, and a frame to draw it in.
+// The views' clock in tests: fixed, an hour after an arbitrary origin.
+inline constexpr std::chrono::steady_clock::time_point kNow = std::chrono::steady_clock::time_point{} + std::chrono::hours(1);
+inline std::chrono::steady_clock::time_point fixed_now() noexcept { return kNow; }
+
+// A logger's shared state to fill, and a frame to draw it in. The logger started
+// `elapsed` before the views' fixed clock reads.
 struct ViewState {
   SharedState state = SharedState::create(TUIMode::Minimal, 100);
   MetricsBuffer& metrics = *state.metrics;
+
+  explicit ViewState(std::chrono::seconds elapsed = {}) {
+    state.now = fixed_now;
+    state.start_time = kNow - elapsed;
+  }
 
   void append(const HistoryPoint& point) { state.history->lock()->append(point); }
 

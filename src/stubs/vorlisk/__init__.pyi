@@ -63,6 +63,8 @@ class TUILogger:
         csv_path: Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]", None] = None,
         monitor_interval_ms: Optional[int] = None,
         update_interval_steps: Optional[int] = None,
+        *,
+        total_steps: Optional[int] = None,
     ) -> "TUILogger": ...
     def update(
         self,

@@ -73,6 +73,7 @@ Logger::Logger(LoggerOptions options)
     : shared_(SharedState::create(options.mode, options.history_len)),
       update_interval_steps_(options.update_interval_steps),
       render_interval_ms_(options.render_interval_ms) {
+  shared_.total_steps = options.total_steps;
   if (options.csv_path) csv_ = std::make_unique<CsvLog>(*options.csv_path);
 
   try {

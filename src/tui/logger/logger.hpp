@@ -25,6 +25,7 @@ struct LoggerOptions {
   std::optional<std::string> csv_path = std::nullopt;
   std::uint64_t monitor_interval_ms = 1000;
   std::uint64_t update_interval_steps = 10000;
+  std::uint64_t total_steps = 0;  // the run's length, for its progress and time left; 0: unknown
   monitor::Sources monitor_sources;
 };
 

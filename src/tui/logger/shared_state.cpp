@@ -5,7 +5,7 @@
 namespace vorlisk::tui {
 
 SharedState SharedState::create(TUIMode mode, std::size_t history_len) {
-  return SharedState{
+  SharedState state{
       std::make_shared<MetricsBuffer>(),
       std::make_shared<HistoryLock>(std::in_place, history_len),
       std::make_shared<RunningFlag>(),
@@ -14,6 +14,8 @@ SharedState SharedState::create(TUIMode mode, std::size_t history_len) {
       std::make_shared<std::atomic<bool>>(false),
       std::make_shared<std::atomic<bool>>(false),
   };
+  state.start_time = state.now();
+  return state;
 }
 
 }  // namespace vorlisk::tui

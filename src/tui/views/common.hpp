@@ -8,6 +8,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
 #include <utility>
@@ -37,6 +38,8 @@ class StackText {
   // Fixed point with `decimals` places, rounded to nearest with exact ties to even;
   // a negative value (negative zero too) keeps its sign; NaN, inf and -inf as such.
   StackText& fixed(double value, int decimals) noexcept;
+  // A duration as hours (as many digits as they take), minutes and seconds: 1:02:05.
+  StackText& duration(std::uint64_t seconds) noexcept;
   // Pads what was appended since `start` with spaces on the left to `width`
   // characters; longer text is kept whole.
   StackText& right_align(std::size_t start, std::size_t width) noexcept;
@@ -45,6 +48,16 @@ class StackText {
   char data_[kCapacity];
   std::size_t size_ = 0;
 };
+
+// How far the run has come: the time since the logger started and, when the total
+// of steps is known, the share done (steps beyond the total count too) and the time
+// left at the reported steps per second.
+struct RunProgress {
+  std::uint64_t elapsed_s = 0;
+  std::optional<double> percent;                // absent without a total
+  std::optional<std::uint64_t> remaining_s;     // absent without a total or a rate
+};
+RunProgress run_progress(const SharedState& state) noexcept;
 
 // Load colours of the device panels: red above 80 %, yellow above 60 %, else the
 // panel's own colour. NaN counts as no load.

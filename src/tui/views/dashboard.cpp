@@ -151,9 +151,25 @@ void render_stats(term::Frame& frame, Rect area, const SharedState& state) {
   entropy_label.fixed(entropy, 4);
 
   const term::Style bold = term::Style{}.bold();
-  const LabelledValue progress_values[] = {
-      labelled("Steps: ", steps, bold.fg_color(Color::Cyan)),
-      labelled("Episodes: ", episodes, bold.fg_color(Color::Green))};
+
+  // The time since the start, and with a total of steps the share done and the time
+  // left, each where it fits.
+  const RunProgress run = run_progress(state);
+  StackText elapsed, done, left;
+  elapsed.duration(run.elapsed_s);
+  const std::size_t room = progress.width > 2 ? progress.width - 2u : 0u;
+  if (run.percent) {
+    done.text(" (").fixed(*run.percent, 1).text("%)");
+    if (std::string_view("Steps: ").size() + steps.size() + done.size() > room) done = StackText();
+    left.text("  ETA: ");
+    run.remaining_s ? left.duration(*run.remaining_s) : left.text("--:--:--");
+    if (std::string_view("Time: ").size() + elapsed.size() + left.size() > room) left = StackText();
+  }
+  const term::Span steps_line[] = {{"Steps: ", kLabel}, {steps.view(), bold.fg_color(Color::Cyan)},
+                                   {done.view(), kLabel}};
+  const LabelledValue episodes_value = labelled("Episodes: ", episodes, bold.fg_color(Color::Green));
+  const term::Span time_line[] = {{"Time: ", kLabel}, {elapsed.view(), bold}, {left.view(), bold}};
+  const term::Line progress_lines[] = {{steps_line}, episodes_value.line(), {time_line}};
   const LabelledValue performance_values[] = {
       labelled("Reward: ", reward, bold.fg_color(Color::Yellow)),
       labelled("SPS: ", sps, bold.fg_color(Color::Magenta))};
@@ -163,7 +179,7 @@ void render_stats(term::Frame& frame, Rect area, const SharedState& state) {
     const term::Line lines[] = {values[0].line(), values[1].line()};
     render_panel(frame, r, title, lines);
   };
-  panel(progress, " Progress ", progress_values);
+  render_panel(frame, progress, " Progress ", progress_lines);
   panel(performance, " Performance ", performance_values);
   panel(losses, " Losses ", loss_values);
 
