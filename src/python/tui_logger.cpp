@@ -72,6 +72,13 @@ constexpr const char kShouldSaveDoc[] =
 
 constexpr const char kCloseDoc[] = "close($self)\n--\n\nClose the TUI and restore terminal.";
 
+constexpr const char kEnterDoc[] =
+    "__enter__($self, /)\n--\n\nReturn the logger itself, for a with statement.";
+
+constexpr const char kExitDoc[] =
+    "__exit__($self, exc_type, exc_value, traceback, /)\n--\n\n"
+    "Close the logger at the end of a with statement; an exception goes on.";
+
 // Constructor arguments, converted in this order; the mode name is checked only
 // once every argument has converted.
 bool convert_options(PyObject* const* a, tui::LoggerOptions* options) {
@@ -239,12 +246,26 @@ PyObject* logger_close(PyObject* self, PyObject*) {
   Py_RETURN_NONE;
 }
 
+PyObject* logger_enter(PyObject* self, PyObject*) { return Py_NewRef(self); }
+
+PyObject* logger_exit(PyObject* self, PyObject* const*, Py_ssize_t nargs) {
+  if (nargs != 3) {
+    PyErr_Format(PyExc_TypeError, "__exit__ expected 3 arguments, got %zd", nargs);
+    return nullptr;
+  }
+  logger_of(self).close();
+  Py_RETURN_NONE;  // not true: the exception, if any, is not swallowed
+}
+
 PyMethodDef logger_methods[] = {
     {"update", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(logger_update)),
      METH_FASTCALL | METH_KEYWORDS, kUpdateDoc},
     {"should_quit", logger_should_quit, METH_NOARGS, kShouldQuitDoc},
     {"should_save", logger_should_save, METH_NOARGS, kShouldSaveDoc},
     {"close", logger_close, METH_NOARGS, kCloseDoc},
+    {"__enter__", logger_enter, METH_NOARGS, kEnterDoc},
+    {"__exit__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(logger_exit)), METH_FASTCALL,
+     kExitDoc},
     {nullptr, nullptr, 0, nullptr},
 };
 

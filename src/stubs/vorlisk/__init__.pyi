@@ -1,12 +1,15 @@
 """Vorlisk Python module."""
 
 import os
+from types import TracebackType
 from typing import Any, Literal, Optional, Union, final
 
 import numpy as np
 import numpy.typing as npt
 
 from . import envs as envs
+
+__version__: str
 
 class InternalError(BaseException):
     """Raised when an internal invariant of vorlisk is broken; the object stays usable."""
@@ -82,5 +85,13 @@ class TUILogger:
     def should_quit(self) -> bool: ...
     def should_save(self) -> bool: ...
     def close(self) -> None: ...
+    def __enter__(self) -> "TUILogger": ...
+    def __exit__(
+        self,
+        exc_type: Optional[type[BaseException]],
+        exc_value: Optional[BaseException],
+        traceback: Optional[TracebackType],
+        /,
+    ) -> None: ...
 
 Logger = TUILogger
