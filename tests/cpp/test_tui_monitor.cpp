@@ -38,7 +38,7 @@ std::shared_ptr<MetricsBuffer> run_cycles(int cycles, const char* nvml) {
   return metrics;
 }
 
-// Start-up (RAM, NVML, the GPU's memory) runs even when the logger is
+// Start-up (total RAM, NVML, the GPU's total memory) runs even when the logger is
 // already closed; each cycle then samples CPU, RAM and what the library reports.
 TEST(Monitor, WritesWhatTheLibraryReportsAndLeavesTheRest) {
   struct Case {
@@ -66,8 +66,6 @@ TEST(Monitor, WritesWhatTheLibraryReportsAndLeavesTheRest) {
     EXPECT_EQ(m->total_gpu_memory_mb.load(), c.total_gpu_memory_mb);
     EXPECT_EQ(fake_nvml("shutdown_calls") - shutdowns, c.shutdowns);
     EXPECT_EQ(m->cpu_usage.load(), c.cycles ? 12.5 : 0.0);
-    EXPECT_EQ(m->cpu_sampled.load(), c.cycles > 0);
-    EXPECT_EQ(m->gpu_sampled.load(), c.gpu_usage == 42.0);
     EXPECT_EQ(m->memory_mb.load(), 2048u);  // read with the total, so never 0 of a known total
     EXPECT_EQ(m->total_memory_mb.load(), 8192u);
   }

@@ -42,26 +42,24 @@ class MemFile {
   int fd_;
 };
 
-// Fixed machine figures: 12.5 % CPU (or `cpu`; NaN: not measured yet), 2 of 8 GiB
-// RAM. `on_cpu_refresh` runs at every CPU refresh (the first one at the start of each
-// monitor cycle) with their count.
+// Fixed machine figures: 12.5 % CPU, 2 of 8 GiB RAM. `on_cpu_refresh` runs at every
+// CPU refresh (the first one at the start of each monitor cycle) with their count.
 class FakeStats final : public monitor::SystemStats {
  public:
   using OnCpuRefresh = std::function<void(int)>;
-  explicit FakeStats(OnCpuRefresh on_cpu_refresh, float cpu = 12.5f)
-      : on_cpu_refresh_(std::move(on_cpu_refresh)), cpu_(cpu) {}
+  explicit FakeStats(OnCpuRefresh on_cpu_refresh) : on_cpu_refresh_(std::move(on_cpu_refresh)) {}
 
   void refresh_cpu() override {
     if (on_cpu_refresh_) on_cpu_refresh_(++cpu_refreshes_);
   }
   void refresh_memory() override {}
-  float cpu_usage() const override { return cpu_; }
+  float cpu_usage() const override { return cpu; }
+  float cpu = 12.5f;  // NaN: no figure yet
   std::uint64_t total_memory_bytes() const override { return std::uint64_t{8} << 30; }
   std::uint64_t used_memory_bytes() const override { return std::uint64_t{2} << 30; }
 
  private:
   OnCpuRefresh on_cpu_refresh_;
-  float cpu_;
   int cpu_refreshes_ = 0;
 };
 
@@ -79,21 +77,18 @@ inline constexpr const char* kNoNvml = "libvorlisk-test-no-such-nvml.so";
 
 inline monitor::Sources fake_sources(FakeStats::OnCpuRefresh on_cpu_refresh = {}, std::string nvml = kNoNvml,
                                      float cpu = 12.5f) {
-  return {[on_cpu_refresh, cpu] { return std::make_unique<FakeStats>(on_cpu_refresh, cpu); }, std::move(nvml)};
+  return {[=] { auto s = std::make_unique<FakeStats>(on_cpu_refresh); s->cpu = cpu; return s; }, std::move(nvml)};
 }
 
-// The views' clock in tests: fixed, an hour after an arbitrary origin.
-inline constexpr std::chrono::steady_clock::time_point kNow = std::chrono::steady_clock::time_point{} + std::chrono::hours(1);
-inline std::chrono::steady_clock::time_point fixed_now() noexcept { return kNow; }
+inline constexpr auto kNow = std::chrono::steady_clock::time_point{} + std::chrono::hours(1);
 
-// A logger's shared state to fill, and a frame to draw it in. The logger started
-// `elapsed` before the views' fixed clock reads.
+// A logger's shared state to fill, and a frame to draw it in; the clock stands still.
 struct ViewState {
   SharedState state = SharedState::create(TUIMode::Minimal, 100);
   MetricsBuffer& metrics = *state.metrics;
 
   explicit ViewState(std::chrono::seconds elapsed = {}) {
-    state.now = fixed_now;
+    state.now = []() noexcept { return kNow; };
     state.start_time = kNow - elapsed;
   }
 

@@ -33,8 +33,6 @@ USER_SCRIPT = """
     envs = vorlisk_gymnasium.make_vec("Pendulum-v1", num_envs=4)
     o, info = envs.reset(seed=1)
     wrong: str = env.num_envs  # the one error: the stubs say int
-    with vorlisk.TUILogger(total_steps=10) as monitor:
-        saved: bool = monitor.should_save()
 """
 
 
