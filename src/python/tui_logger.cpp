@@ -254,7 +254,7 @@ PyObject* logger_exit(PyObject* self, PyObject* const*, Py_ssize_t nargs) {
     return nullptr;
   }
   logger_of(self).close();
-  Py_RETURN_NONE;  // not true: the exception, if any, is not swallowed
+  Py_RETURN_NONE;  // not True: an exception raised in the block goes on
 }
 
 PyMethodDef logger_methods[] = {

@@ -30,15 +30,15 @@ struct SharedState {
 
   // Fixed before the threads start, so that every copy reads them freely.
   std::chrono::steady_clock::time_point start_time{};  // when the logger was created
-  std::uint64_t total_steps = 0;                     // the run's length in steps; 0: unknown
+  std::uint64_t total_steps = 0;                       // the run's length in steps; 0: unknown
   // The clock the views measure the elapsed time by (tests fix it).
-  std::chrono::steady_clock::time_point (*now)() noexcept = [] () noexcept {
+  std::chrono::steady_clock::time_point (*now)() noexcept = []() noexcept {
     return std::chrono::steady_clock::now();
   };
 
   // Zeroed metrics, empty histories with room for history_len points, running,
-  // not paused, no quit or save requested, started now, no total of steps. Throws std::bad_alloc when the histories
-  // cannot be reserved.
+  // not paused, no quit or save requested, started now, no total of steps. Throws
+  // std::bad_alloc when the histories cannot be reserved.
   static SharedState create(TUIMode mode, std::size_t history_len);
 };
 

@@ -60,7 +60,9 @@ std::optional<CpuTimes> parse_cpu_times(std::string_view text) noexcept {
 }
 
 float cpu_percent(const CpuTimes& before, const CpuTimes& after) noexcept {
-  if (after.total <= before.total || after.busy < before.busy) return std::numeric_limits<float>::quiet_NaN();
+  if (after.total <= before.total || after.busy < before.busy) {
+    return std::numeric_limits<float>::quiet_NaN();
+  }
   double busy = static_cast<double>(after.busy - before.busy);
   double total = static_cast<double>(after.total - before.total);
   double percent = busy / total * 100.0;

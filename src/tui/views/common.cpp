@@ -78,7 +78,9 @@ RunProgress run_progress(const SharedState& state) noexcept {
   // No rate yet (or none that makes sense): no time left to show. Beyond a century
   // the figure says nothing either.
   const double seconds = remaining == 0.0 ? 0.0 : remaining / sps;
-  if (seconds >= 0.0 && seconds < 3.2e9) progress.remaining_s = static_cast<std::uint64_t>(std::ceil(seconds));
+  if (seconds >= 0.0 && seconds < 3.2e9) {
+    progress.remaining_s = static_cast<std::uint64_t>(std::ceil(seconds));
+  }
   return progress;
 }
 

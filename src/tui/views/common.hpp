@@ -54,8 +54,8 @@ class StackText {
 // left at the reported steps per second.
 struct RunProgress {
   std::uint64_t elapsed_s = 0;
-  std::optional<double> percent;                // absent without a total
-  std::optional<std::uint64_t> remaining_s;     // absent without a total or a rate
+  std::optional<double> percent;             // absent without a total
+  std::optional<std::uint64_t> remaining_s;  // absent without a total or a rate
 };
 RunProgress run_progress(const SharedState& state) noexcept;
 

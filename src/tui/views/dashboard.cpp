@@ -156,19 +156,24 @@ void render_stats(term::Frame& frame, Rect area, const SharedState& state) {
   // left, each where it fits.
   const RunProgress run = run_progress(state);
   StackText elapsed, done, left;
+  std::string_view left_label;
   elapsed.duration(run.elapsed_s);
   const std::size_t room = progress.width > 2 ? progress.width - 2u : 0u;
   if (run.percent) {
     done.text(" (").fixed(*run.percent, 1).text("%)");
     if (std::string_view("Steps: ").size() + steps.size() + done.size() > room) done = StackText();
-    left.text("  ETA: ");
+    left_label = "  ETA: ";
     run.remaining_s ? left.duration(*run.remaining_s) : left.text("--:--:--");
-    if (std::string_view("Time: ").size() + elapsed.size() + left.size() > room) left = StackText();
+    if (std::string_view("Time: ").size() + elapsed.size() + left_label.size() + left.size() > room) {
+      left_label = {};
+      left = StackText();
+    }
   }
   const term::Span steps_line[] = {{"Steps: ", kLabel}, {steps.view(), bold.fg_color(Color::Cyan)},
                                    {done.view(), kLabel}};
   const LabelledValue episodes_value = labelled("Episodes: ", episodes, bold.fg_color(Color::Green));
-  const term::Span time_line[] = {{"Time: ", kLabel}, {elapsed.view(), bold}, {left.view(), bold}};
+  const term::Span time_line[] = {
+      {"Time: ", kLabel}, {elapsed.view(), bold}, {left_label, kLabel}, {left.view(), bold}};
   const term::Line progress_lines[] = {{steps_line}, episodes_value.line(), {time_line}};
   const LabelledValue performance_values[] = {
       labelled("Reward: ", reward, bold.fg_color(Color::Yellow)),

@@ -23,7 +23,8 @@ void Sparkline::render(Rect area, Buffer& buffer) const noexcept {
     // Floating point because value * height * 8 could overflow 64 bits.
     std::uint64_t eighths =
         top == 0 ? 0
-                 : static_cast<std::uint64_t>(static_cast<double>(std::min(shown[i], top)) / static_cast<double>(top) * full);
+                 : static_cast<std::uint64_t>(static_cast<double>(std::min(shown[i], top)) /
+                                              static_cast<double>(top) * full);
     const auto x = static_cast<std::uint16_t>(inner.x + i);
     for (std::uint16_t y = inner.bottom(); y-- > inner.top();) {
       const std::uint64_t here = std::min<std::uint64_t>(eighths, 8);
