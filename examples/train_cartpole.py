@@ -3,11 +3,14 @@ and shows its progress in vorlisk's TUILogger.
 
     python3 examples/train_cartpole.py [--lanes 4096] [--workers 1] [--seed 0]
         [--time-budget 120] [--steps N] [--target 195] [--mode dashboard] [--csv PATH]
+        [--save PATH]
 
 Training stops when the mean return over the episodes that ended during one update
 reaches --target (CartPole's episodes last at most 200 steps), when a budget runs out, or
 when q is pressed in the monitor. Without a terminal the monitor says so once on
-standard error and the script prints one progress line per update instead.
+standard error and the script prints one progress line per update instead. Pressing s
+in the monitor saves the networks' parameters to --save (an .npz file); the summary
+printed at the end says where.
 
 The agent is two small multilayer perceptrons (4-32-32-2 for the policy, 4-32-32-1 for
 the value) with hand-written gradients and Adam. Each update collects --horizon steps
@@ -216,9 +219,18 @@ class Result:
     solved: bool
     stopped_by: str
     agent: Agent  # the trained policy and value networks
+    saved_at: list[int]  # the step counts at which checkpoints were saved
 
 
-def train(cfg: Config, logger=None, progress=None) -> Result:
+def save_checkpoint(path: str, agent: Agent, steps: int) -> None:
+    """The policy's and the value function's parameters, and the step count, in one .npz
+    file: load it with np.load and put the arrays back into the MLPs' params in order."""
+    arrays = {f"actor_{i}": p for i, p in enumerate(agent.actor.params)}
+    arrays.update({f"critic_{i}": p for i, p in enumerate(agent.critic.params)})
+    np.savez(path, steps=np.int64(steps), **arrays)
+
+
+def train(cfg: Config, logger=None, progress=None, save_path: str | None = None) -> Result:
     env = vorlisk.PyCartPoleVecEnv(cfg.lanes, cfg.workers)
     agent = Agent(cfg, env.observation_size, env.action_space["n"])
     n, t_len, gamma, lam = cfg.lanes, cfg.horizon, F32(cfg.gamma), F32(cfg.gae_lambda)
@@ -235,6 +247,7 @@ def train(cfg: Config, logger=None, progress=None) -> Result:
     steps = updates = episodes = 0
     mean_return = best_return = 0.0
     stopped_by = "time budget"
+    saved_at: list[int] = []
     total_updates = None
     if cfg.steps_budget is not None:
         total_updates = max(1, -(-cfg.steps_budget // (n * t_len)))
@@ -292,6 +305,9 @@ def train(cfg: Config, logger=None, progress=None) -> Result:
                               value_loss=stats.value_loss, entropy=stats.entropy)
             if progress is not None:
                 progress(updates, steps, episodes, mean_return, sps, stats, elapsed)
+            if logger is not None and logger.should_save() and save_path:
+                save_checkpoint(save_path, agent, steps)
+                saved_at.append(steps)
 
             if logs["episode_count"] > 0 and mean_return >= cfg.target:
                 stopped_by = "target"
@@ -307,10 +323,10 @@ def train(cfg: Config, logger=None, progress=None) -> Result:
     except KeyboardInterrupt:  # Ctrl-C ends training like q
         stopped_by = "interrupt"
     return Result(time.perf_counter() - start, steps, updates, episodes, mean_return, best_return,
-                  stopped_by == "target", stopped_by, agent)
+                  stopped_by == "target", stopped_by, agent, saved_at)
 
 
-def summary(cfg: Config, result: Result, csv_path: str | None) -> str:
+def summary(cfg: Config, result: Result, csv_path: str | None, save_path: str | None) -> str:
     how = {
         "target": f"Solved CartPole in {result.seconds:.1f} s",
         "quit": f"Stopped by q after {result.seconds:.1f} s",
@@ -326,6 +342,10 @@ def summary(cfg: Config, result: Result, csv_path: str | None) -> str:
     )
     if csv_path:
         text += f" Metrics of every update are in {os.path.abspath(csv_path)}."
+    if result.saved_at:
+        at = ", ".join(f"{s:,}" for s in result.saved_at)
+        text += (f" Saved the networks (s pressed) at step{'s' * (len(result.saved_at) > 1)} {at}"
+                 f" to {os.path.abspath(save_path)}.")
     return text
 
 
@@ -347,6 +367,9 @@ def main(argv: list[str] | None = None) -> int:
     parser.add_argument("--csv", default=None, metavar="PATH",
                         help="CSV metrics file written by the monitor (default "
                              "cartpole_metrics.csv; '' for none)")
+    parser.add_argument("--save", default="cartpole_checkpoint.npz", metavar="PATH",
+                        help="where s in the monitor saves the networks' parameters (default "
+                             "cartpole_checkpoint.npz; '' to ignore s)")
     parser.add_argument("--hold", type=float, default=30.0, metavar="SECONDS",
                         help="when training ends on its own, keep the monitor on screen until "
                              "q or for this long (default 30)")
@@ -361,9 +384,11 @@ def main(argv: list[str] | None = None) -> int:
                  lr=args.lr, time_budget=args.time_budget, steps_budget=args.steps,
                  target=args.target)
     csv_path = "cartpole_metrics.csv" if args.csv is None else args.csv or None
+    # np.savez adds the extension when it is missing; the summary names the real file.
+    save_path = args.save and (args.save if args.save.endswith(".npz") else args.save + ".npz")
     logger = None
     if args.mode != "none":
-        logger = vorlisk.TUILogger(mode=args.mode, csv_path=csv_path)
+        logger = vorlisk.TUILogger(mode=args.mode, csv_path=csv_path, total_steps=args.steps)
     elif csv_path:
         if args.csv:
             print("--csv needs the monitor (a --mode other than none); no CSV is written",
@@ -380,17 +405,20 @@ def main(argv: list[str] | None = None) -> int:
                   f"entropy {stats.entropy:.3f}  {elapsed:5.1f} s", flush=True)
 
     try:
-        result = train(cfg, logger, progress)
+        result = train(cfg, logger, progress, save_path)
         if progress is None and result.stopped_by not in ("quit", "interrupt"):
             # Training often ends within seconds; leave the final figures on screen
-            # until the user has seen them and pressed q.
+            # until the user has seen them and pressed q (or s, to keep the result).
             hold_until = time.perf_counter() + args.hold
             while not logger.should_quit() and time.perf_counter() < hold_until:
+                if logger.should_save() and save_path:
+                    save_checkpoint(save_path, result.agent, result.steps)
+                    result.saved_at.append(result.steps)
                 time.sleep(0.05)
     finally:
         if logger is not None:
             logger.close()  # restores the terminal before the summary is printed
-    print(summary(cfg, result, csv_path))
+    print(summary(cfg, result, csv_path, save_path))
     return 0 if result.solved or result.stopped_by != "time budget" else 1
 
 

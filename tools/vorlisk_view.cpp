@@ -5,6 +5,7 @@
 //
 //   vorlisk_view --mode chart --size 120x40 --gpu --history 100
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -26,10 +27,13 @@ constexpr const char* kUsage =
     "                    [--sps S] [--policy-loss L] [--value-loss L] [--entropy E]\n"
     "                    [--cpu PERCENT] [--memory MIB] [--total-memory MIB]\n"
     "                    [--gpu-usage PERCENT] [--gpu-memory MIB] [--total-gpu-memory MIB]\n"
+    "                    [--elapsed SECONDS] [--total-steps N] [--paused]\n"
     "\n"
     "Draws one view from the given figures (defaults: a run in mid-training) and a\n"
     "history of N points (default 100) along a learning curve ending at --steps.\n"
-    "--gpu adds GPU figures (usage 71 %, 6 of 8 GiB unless given).\n";
+    "--gpu adds GPU figures (usage 71 %, 6 of 8 GiB unless given). --elapsed is the\n"
+    "time since the logger started (default 754); --total-steps N shows the progress\n"
+    "towards N steps; --paused draws the view as it shows while drawing is paused.\n";
 
 [[noreturn]] void usage_error(std::string_view message) {
   std::fprintf(stderr, "vorlisk_view: %.*s\n\n%s", static_cast<int>(message.size()),
@@ -53,6 +57,9 @@ struct Options {
   std::uint16_t height = 40;
   bool ansi = false;
   bool gpu = false;
+  bool paused = false;
+  std::uint64_t elapsed_s = 754;
+  std::uint64_t total_steps = 0;
   std::size_t history = 100;
   std::uint64_t steps = 1'250'000;
   std::uint64_t episodes = 8'432;
@@ -75,6 +82,7 @@ Options parse_options(int argc, char** argv) {
     std::string_view arg = argv[i];
     if (arg == "--gpu") { o.gpu = true; continue; }
     if (arg == "--ansi") { o.ansi = true; continue; }
+    if (arg == "--paused") { o.paused = true; continue; }
     if (arg == "--help" || arg == "-h") { std::fputs(kUsage, stdout); std::exit(0); }
     if (i + 1 >= argc) usage_error(std::string(arg) + " needs a value");
     std::string_view value = argv[++i];
@@ -100,6 +108,8 @@ Options parse_options(int argc, char** argv) {
     } else if (arg == "--total-memory") { o.total_memory_mb = parse<std::uint64_t>(arg, value);
     } else if (arg == "--gpu-usage") { o.gpu_usage = parse<double>(arg, value);
     } else if (arg == "--gpu-memory") { o.gpu_memory_mb = parse<std::uint64_t>(arg, value);
+    } else if (arg == "--elapsed") { o.elapsed_s = parse<std::uint64_t>(arg, value);
+    } else if (arg == "--total-steps") { o.total_steps = parse<std::uint64_t>(arg, value);
     } else if (arg == "--total-gpu-memory") {
       o.total_gpu_memory_mb = parse<std::uint64_t>(arg, value);
     } else {
@@ -161,6 +171,9 @@ int main(int argc, char** argv) try {
   SharedState state = SharedState::create(o.mode, o.history);
   store_metrics(o, *state.metrics);
   fill_history(o, *state.history->lock());
+  state.start_time = state.now() - std::chrono::seconds(o.elapsed_s);
+  state.total_steps = o.total_steps;
+  state.paused->store(o.paused);
 
   term::Buffer buffer(term::Rect{0, 0, o.width, o.height});
   term::Frame frame{buffer};

@@ -59,6 +59,7 @@ int exec_module(PyObject* module) {
   if (!same || PyModule_AddObjectRef(module, "Logger", same.get()) < 0) return -1;
 
   if (!add_env_types(module, st)) return -1;
+  if (PyModule_AddStringConstant(module, "__version__", VORLISK_VERSION) < 0) return -1;
   return PyModule_AddObjectRef(module, "InternalError", st.internal_error);
 }
 

@@ -29,7 +29,7 @@ tui::Logger& logger_of(PyObject* self) { return *reinterpret_cast<LoggerObject*>
 
 constexpr const char kClassDoc[] =
     "TUILogger(mode=\"minimal\", render_interval_ms=100, history_len=100, csv_path=None, "
-    "monitor_interval_ms=None, update_interval_steps=None)\n--\n\n"
+    "monitor_interval_ms=None, update_interval_steps=None, *, total_steps=None)\n--\n\n"
     "High-performance TUI logger with ratatui.\n\n"
     "Renders training metrics in a terminal UI with minimal overhead.\n"
     "Python updates metrics via atomic writes; a separate thread handles rendering.";
@@ -66,7 +66,18 @@ static_assert(std::ranges::is_partitioned(kUpdateKinds,
 constexpr const char kShouldQuitDoc[] =
     "should_quit($self)\n--\n\nCheck if quit was requested via keyboard.";
 
+constexpr const char kShouldSaveDoc[] =
+    "should_save($self)\n--\n\nCheck if a checkpoint save was requested via keyboard.\n\n"
+    "Returns True once for each press of the s key, then False until the next press.";
+
 constexpr const char kCloseDoc[] = "close($self)\n--\n\nClose the TUI and restore terminal.";
+
+constexpr const char kEnterDoc[] =
+    "__enter__($self, /)\n--\n\nReturn the logger itself, for a with statement.";
+
+constexpr const char kExitDoc[] =
+    "__exit__($self, exc_type, exc_value, traceback, /)\n--\n\n"
+    "Close the logger at the end of a with statement; an exception goes on.";
 
 // Constructor arguments, converted in this order; the mode name is checked only
 // once every argument has converted.
@@ -88,6 +99,7 @@ bool convert_options(PyObject* const* a, tui::LoggerOptions* options) {
       !to_u64(a[5], "update_interval_steps", &options->update_interval_steps)) {
     return false;
   }
+  if (a[6] && a[6] != Py_None && !to_u64(a[6], "total_steps", &options->total_steps)) return false;
   std::optional<tui::TUIMode> parsed = tui::parse_mode(mode);
   if (!parsed) {
     PyErr_SetString(PyExc_ValueError, "mode must be 'minimal', 'dashboard', or 'chart'");
@@ -128,10 +140,10 @@ void close_loggers_before_tracebacks() {
 PyObject* logger_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   static const char* const kNames[] = {"mode",        "render_interval_ms",  "history_len",
                                        "csv_path",    "monitor_interval_ms", "update_interval_steps",
-                                       nullptr};
-  PyObject* a[6] = {};
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|OOOOOO:TUILogger", const_cast<char**>(kNames),
-                                   &a[0], &a[1], &a[2], &a[3], &a[4], &a[5])) {
+                                       "total_steps", nullptr};
+  PyObject* a[7] = {};
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|OOOOOO$O:TUILogger", const_cast<char**>(kNames),
+                                   &a[0], &a[1], &a[2], &a[3], &a[4], &a[5], &a[6])) {
     return nullptr;
   }
   tui::LoggerOptions options;
@@ -225,16 +237,35 @@ PyObject* logger_should_quit(PyObject* self, PyObject*) {
   return PyBool_FromLong(logger_of(self).should_quit());
 }
 
+PyObject* logger_should_save(PyObject* self, PyObject*) {
+  return PyBool_FromLong(logger_of(self).should_save());
+}
+
 PyObject* logger_close(PyObject* self, PyObject*) {
   logger_of(self).close();
   Py_RETURN_NONE;
+}
+
+PyObject* logger_enter(PyObject* self, PyObject*) { return Py_NewRef(self); }
+
+PyObject* logger_exit(PyObject* self, PyObject* const*, Py_ssize_t nargs) {
+  if (nargs != 3) {
+    PyErr_Format(PyExc_TypeError, "__exit__ expected 3 arguments, got %zd", nargs);
+    return nullptr;
+  }
+  logger_of(self).close();
+  Py_RETURN_NONE;  // not True: an exception raised in the block goes on
 }
 
 PyMethodDef logger_methods[] = {
     {"update", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(logger_update)),
      METH_FASTCALL | METH_KEYWORDS, kUpdateDoc},
     {"should_quit", logger_should_quit, METH_NOARGS, kShouldQuitDoc},
+    {"should_save", logger_should_save, METH_NOARGS, kShouldSaveDoc},
     {"close", logger_close, METH_NOARGS, kCloseDoc},
+    {"__enter__", logger_enter, METH_NOARGS, kEnterDoc},
+    {"__exit__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(logger_exit)), METH_FASTCALL,
+     kExitDoc},
     {nullptr, nullptr, 0, nullptr},
 };
 

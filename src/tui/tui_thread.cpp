@@ -67,6 +67,9 @@ void act(term::Key key, const SharedState& state) {
     case term::Key::Mode:
       state.mode->advance();
       break;
+    case term::Key::Save:
+      state.save_requested->store(true, std::memory_order_relaxed);
+      break;
   }
 }
 
@@ -90,6 +93,7 @@ void run_tui(SharedState state, std::uint64_t render_interval_ms, const TuiDevic
   std::optional<term::Terminal> terminal(std::in_place, devices.output);
 
   auto last_draw = devices.clock.now();
+  bool showing_paused = false;  // the frame on screen was drawn while paused
   term::KeyDecoder decoder;
   std::array<unsigned char, 64> bytes;
   std::size_t next = 0, end = 0;  // bytes[next, end) not yet decoded
@@ -114,11 +118,14 @@ void run_tui(SharedState state, std::uint64_t render_interval_ms, const TuiDevic
     if (key) act(*key, state);
 
     if (devices.clock.now() - last_draw < interval) continue;
-    if (state.paused->load(std::memory_order_relaxed)) continue;  // last_draw kept
+    // One frame after a pause, which the views mark as paused; then the screen keeps it.
+    const bool paused = state.paused->load(std::memory_order_relaxed);
+    if (paused && showing_paused) continue;  // last_draw kept
     TUIMode mode = state.mode->get();
     term::Size size = devices.size.size();
     terminal->draw(size, [&](term::Frame& frame) { view(mode, frame, state); });
     last_draw = devices.clock.now();
+    showing_paused = paused;
   }
 
   terminal.reset();

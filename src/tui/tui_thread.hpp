@@ -1,5 +1,5 @@
 // The terminal thread: takes over the terminal, draws the view of the current mode
-// at the render interval, reacts to q, p and m, and gives the terminal back.
+// at the render interval, reacts to q, p, m and s, and gives the terminal back.
 #pragma once
 
 #include <chrono>

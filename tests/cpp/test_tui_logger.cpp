@@ -2,6 +2,7 @@
 // history lock, and an update() that never allocates.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <future>
 #include <new>
@@ -72,14 +73,18 @@ TEST(LoggerHistory, AppendsWhenStepsMovedAWholeIntervalPastTheLastPoint) {
   }
 }
 
-// A memory percentage is 0 while its total is unknown; the used figure of an earlier
-// call counts once the total comes.
-TEST(LoggerHistory, AMemoryPercentageWaitsForItsTotal) {
-  Logger logger({.update_interval_steps = 0, .monitor_sources = testing::fake_sources()});
+// Samples that do not exist yet are NaN in the histories; their cells (what the CSV writes) stay 0.
+TEST(LoggerHistory, SamplesThatDoNotExistYetAreNaN) {
+  std::promise<void> first_cycle_done;
+  Logger logger({.monitor_interval_ms = 0, .update_interval_steps = 0, .monitor_sources = testing::fake_sources(
+                     [&](int n) { if (n == 2) first_cycle_done.set_value(); }, testing::kNoNvml, NAN)});
+  first_cycle_done.get_future().wait();
   logger.update({.steps = 1, .gpu_memory = 5000.0});
-  logger.update({.steps = 2, .total_gpu_memory = 10000.0});
+  logger.update({.steps = 2, .gpu_usage = 0.0, .total_gpu_memory = 10000.0});
   auto h = logger.shared().history->lock();
-  EXPECT_EQ((std::vector<double>{h->gpu_memory_percent()[0], h->gpu_memory_percent()[1]}), (std::vector<double>{0, 50}));
+  EXPECT_TRUE(std::isnan(h->cpu_usage()[1]) && std::isnan(h->gpu_usage()[0]) && std::isnan(h->gpu_memory_percent()[0]));
+  EXPECT_EQ((std::vector<double>{logger.shared().metrics->cpu_usage.load(), h->gpu_usage()[1],
+                                 h->gpu_memory_percent()[1], h->memory_percent()[0]}), (std::vector<double>{0, 0, 50, 25}));
 }
 
 TEST(PoisonLock, ACleanReleaseDuringUnrelatedUnwindingDoesNotPoison) {

@@ -19,19 +19,19 @@ namespace {
 
 using std::chrono::milliseconds;
 
-// The keys in `bytes`, as "q", "p" and "m".
+// The keys in `bytes`, as "q", "p", "m" and "s".
 std::string decode(const std::string& bytes) {
   term::KeyDecoder decoder;
   std::string keys;
   for (char c : bytes) {
-    if (auto key = decoder.feed(static_cast<unsigned char>(c))) keys += "qpm"[static_cast<int>(*key)];
+    if (auto key = decoder.feed(static_cast<unsigned char>(c))) keys += "qpms"[static_cast<int>(*key)];
   }
   return keys;
 }
 
 TEST(KeyDecoder, TurnsBytesIntoKeys) {
   const std::pair<std::string, std::string> cases[] = {
-      {"QPMsx 1\r\x03\x1a\x7f\n\xc3\xa9\xe2\x82\xac", ""},  // Control-m is Enter
+      {"QPMSsx 1\r\x03\x13\x1bs\x1a\x7f\n\xc3\xa9\xe2\x82\xac", "sss"},  // Control-m is Enter; Control-s, Alt-s
       {"\x1bq\x1bx\x1b\x10", "qp"},                              // Alt
       {"\x1b[A\x1b[1;5D\x1b[15~\x1b[24;5~\x1bOP\x1bOq\x1b[I", ""},  // arrows, F keys, SS3, focus
       {"\x1b[<0;113;112M\x1b[M qp\x1b[Mmmm", ""},                // mouse reports
@@ -124,10 +124,22 @@ TEST(Loop, OneKeyPerTurnThreeModePressesComeBackRoundAndEachFrameTakesTheSize) {
   loop.run(0, {{"mQmsm\r\x03", 1}});
   EXPECT_EQ(loop.frames, (std::vector<Drawn>{{TUIMode::Dashboard, {0, 0, 40, 10}},
                                              {TUIMode::Chart, {0, 0, 80, 24}},
+                                             {TUIMode::Chart, {0, 0, 20, 5}},
                                              {TUIMode::Minimal, {0, 0, 20, 5}},
                                              {TUIMode::Minimal, {0, 0, 20, 5}},
                                              {TUIMode::Minimal, {0, 0, 20, 5}}}));
   EXPECT_FALSE(loop.state.quit_requested->load());
+}
+
+// A pause draws one more frame, for the view to mark; p at 150 and 460 ms, frames at 150, 460, 560.
+TEST(Loop, APauseDrawsOneFrameThatShowsIt) {
+  FakeDevices loop;
+  std::vector<Poll> polls = timeouts(47);
+  polls[0] = {"p", 150};
+  polls[31] = {"p"};
+  std::vector<bool> paused;
+  loop.run(100, polls, [&](TUIMode, term::Frame&, const SharedState& s) { paused.push_back(s.paused->load()); });
+  EXPECT_EQ(paused, (std::vector<bool>{true, false, false}));
 }
 
 TEST(Loop, EveryWayOutGivesTheTerminalBack) {

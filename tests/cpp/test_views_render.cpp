@@ -37,13 +37,13 @@ TEST(Views, FixedTextsBeforeTheFirstUpdate) {
             (Rows{"┌ Vorlisk " + line(98) + "┐",
                   "│ Steps:            0 │ Episodes:        0 │ Reward:       0.00 │ SPS:            0 │ [q]uit [p]ause "
                   "[m]ode │",
-                  "│" + std::string(107, ' ') + "│", "└" + line(107) + "┘"}));
+                  "│ Time:       0:00:00" + std::string(87, ' ') + "│", "└" + line(107) + "┘"}));
   term::Buffer b = v.draw(80, 24, render_dashboard);
   EXPECT_EQ(rows(b, 0, 9),
             (Rows{"┌ Progress ────────┐┌ Performance ─────┐┌ Losses ──────────┐┌ Entropy ─────────┐",
                   "│Steps: 0          ││Reward: 0.00      ││Policy: 0.000000  ││                  │",
                   "│Episodes: 0       ││SPS: 0            ││Value: 0.000000   ││      0.0000      │",
-                  "│                  ││                  ││                  ││                  │",
+                  "│Time: 0:00:00     ││                  ││                  ││                  │",
                   "└" + line(18) + "┘└" + line(18) + "┘└" + line(18) + "┘└" + line(18) + "┘",
                   "┌ CPU " + line(33) + "┐┌ Memory " + line(30) + "┐",
                   "│CPU: N/A" + std::string(30, ' ') + "││RAM: N/A" + std::string(30, ' ') + "│",
@@ -66,6 +66,34 @@ TEST(Views, FixedTextsBeforeTheFirstUpdate) {
                     "│ [q] Quit  [p] Pause  [m] " + std::string(mode) + " Mode  [s] Save Checkpoint " +
                         std::string(19, ' ') + "│",
                     "└" + line(78) + "┘"}));
+  }
+}
+
+// Share done and time left where they fit: progress panel lines 1 and 3, minimal line 2.
+TEST(Views, ProgressAndTimeLeft) {
+  for (auto [total, sps, width, steps_line, time_line] : {
+           std::tuple<std::uint64_t, double, std::uint16_t, std::string, std::string>{5000000, 1e3, 120, "Steps: 1,250,000 (25.0%) ", "Time: 1:02:05  ETA: 1:02:30 "},
+           {5000000, 1e3, 80, "Steps: 1,250,000 ", "Time: 1:02:05 "},  // no room
+           {5000000, 0.0, 120, "Steps: 1,250,000 (25.0%) ", "Time: 1:02:05  ETA: --:--:--│"},
+           {1000000, 1e3, 120, "Steps: 1,250,000 (125.0%) ", "Time: 1:02:05  ETA: 0:00:00 "}}) {
+    ViewState v(std::chrono::seconds(3725));
+    v.state.total_steps = total;
+    v.metrics.steps.store(1250000);
+    v.metrics.sps.store(sps);
+    term::Buffer b = v.draw(width, 5, render_stats);
+    EXPECT_TRUE(b.row_text(1).starts_with("│" + steps_line) && b.row_text(3).starts_with("│" + time_line)) << width;
+    if (width == 80) {  // the minimal view has room
+      EXPECT_TRUE(v.draw(120, 4, render_minimal).row_text(2).starts_with("│ Time:       1:02:05 │ Progress:    25.0% │ ETA:       1:02:30  "));
+    }
+  }
+}
+
+// While paused, the last frame says so on the top border (minimal) or the key help's.
+TEST(Views, APausedFrameSaysSo) {
+  ViewState v;
+  v.state.paused->store(true);
+  for (auto [view, height, row] : {std::tuple{&render_minimal, 3, 0}, {&render_dashboard, 24, 21}, {&render_chart_dashboard, 30, 27}}) {
+    EXPECT_TRUE(v.draw(60, static_cast<std::uint16_t>(height), view).row_text(static_cast<std::uint16_t>(row)).ends_with("─ PAUSED ┐"));
   }
 }
 
@@ -167,11 +195,18 @@ TEST(DashboardView, SparklineSeries) {
   using Bars = std::vector<std::uint64_t>;
   // The reward history spans at least one unit; fewer than two entries show 50.
   const std::pair<std::vector<double>, Bars> rewards[] = {
-      {{}, {50}}, {{-7.0}, {50}}, {{3.0, 3.0, 3.0}, {0, 0, 0}}, {{0.0, 0.5}, {0, 50}},
-      {{-10.0, 0.0, 10.0, 9.99}, {0, 50, 100, 99}}, {{0.0, NAN, 4.0}, {0, 0, 100}}, {{NAN, NAN}, {0, 0}}};
+      {{}, {50}}, {{-7.0}, {50}}, {{200.0, 200.0, 200.0}, {50, 50, 50}}, {{0.0, 0.5}, {25, 75}},
+      {{-10.0, 0.0, 10.0, 9.99}, {0, 50, 100, 99}}, {{0.0, NAN, 4.0}, {0, 100}}, {{NAN, NAN}, {50}}};
   for (const auto& [values, bars] : rewards) EXPECT_EQ(reward_bars(ring(values)), bars) << values.size();
-  EXPECT_EQ(percentage_bars(ring({-5.0, 0.0, 50.7, 99.99, 100.0, 150.0, NAN, INFINITY})),
-            (Bars{0, 0, 50, 99, 100, 100, 0, 100}));
+  EXPECT_EQ(percentage_bars(ring({NAN, -5.0, 0.0, 50.7, 99.99, 100.0, 150.0, NAN, INFINITY})),
+            (Bars{0, 0, 50, 99, 100, 100, 100}));
+}
+
+// The newest entries that fit: after 100 updates at 100 and 60 at 0, all 56 columns show the drop.
+TEST(DashboardView, SparklinesShowTheNewestEntriesThatFit) {
+  ViewState v;
+  for (int i = 0; i < 170; ++i) v.append({.mean_reward = i < 10 ? 10.0 * (i + 1) : i < 110 ? 100.0 : 0.0});
+  EXPECT_EQ(v.draw(116, 6, render_sparklines).row_text(4), "│" + std::string(56, ' ') + "││" + std::string(56, ' ') + "│");
 }
 
 // A poisoned history leaves only what reads it blank (80 x 24 and 80 x 30: the

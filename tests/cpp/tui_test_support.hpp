@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -52,7 +53,8 @@ class FakeStats final : public monitor::SystemStats {
     if (on_cpu_refresh_) on_cpu_refresh_(++cpu_refreshes_);
   }
   void refresh_memory() override {}
-  float cpu_usage() const override { return 12.5f; }
+  float cpu_usage() const override { return cpu; }
+  float cpu = 12.5f;  // NaN: no figure yet
   std::uint64_t total_memory_bytes() const override { return std::uint64_t{8} << 30; }
   std::uint64_t used_memory_bytes() const override { return std::uint64_t{2} << 30; }
 
@@ -73,14 +75,22 @@ void poison(PoisonLock<T>& lock) {
 
 inline constexpr const char* kNoNvml = "libvorlisk-test-no-such-nvml.so";
 
-inline monitor::Sources fake_sources(FakeStats::OnCpuRefresh on_cpu_refresh = {}, std::string nvml = kNoNvml) {
-  return {[on_cpu_refresh] { return std::make_unique<FakeStats>(on_cpu_refresh); }, std::move(nvml)};
+inline monitor::Sources fake_sources(FakeStats::OnCpuRefresh on_cpu_refresh = {}, std::string nvml = kNoNvml,
+                                     float cpu = 12.5f) {
+  return {[=] { auto s = std::make_unique<FakeStats>(on_cpu_refresh); s->cpu = cpu; return s; }, std::move(nvml)};
 }
 
-// A logger's shared state to fill, and a frame to draw it in.
+inline constexpr auto kNow = std::chrono::steady_clock::time_point{} + std::chrono::hours(1);
+
+// A logger's shared state to fill, and a frame to draw it in; the clock stands still.
 struct ViewState {
   SharedState state = SharedState::create(TUIMode::Minimal, 100);
   MetricsBuffer& metrics = *state.metrics;
+
+  explicit ViewState(std::chrono::seconds elapsed = {}) {
+    state.now = []() noexcept { return kNow; };
+    state.start_time = kNow - elapsed;
+  }
 
   void append(const HistoryPoint& point) { state.history->lock()->append(point); }
 

@@ -62,6 +62,7 @@ def test_docstrings(name, doc):
     # An error raised inside __fspath__ comes out unchanged.
     ({"csv_path": type("P", (), {"__fspath__": lambda self: 1 / 0})()}, ZeroDivisionError, None),
     ({"monitor_interval_ms": "10"}, TypeError, "monitor_interval_ms"),
+    ({"total_steps": -1}, OverflowError, "total_steps"),
     # Every argument converts before the mode name is checked.
     ({"mode": "bad", "update_interval_steps": -5}, OverflowError, "update_interval_steps"),
     ({"colour": True}, TypeError, "colour"),
@@ -78,6 +79,13 @@ def test_every_mode_by_position_and_every_method_after_close(mode):
     assert logger.should_quit() is False
     assert logger.close() is None and logger.close() is None
     assert logger.update(1, 0, 0.5, 10.0) is None
+
+
+def test_a_with_block_closes_the_logger_and_lets_an_exception_through(tmp_path):
+    with pytest.raises(KeyError), TUILogger(csv_path=str(tmp_path / "m.csv"), total_steps=10) as logger:
+        logger.update(3, 0, 0.0, 0.0)
+        raise KeyError("diverged")
+    assert steps_in(tmp_path / "m.csv") == [3]  # written out by close(), not a later flush
 
 
 def test_a_thread_that_cannot_start_raises_internal_error():

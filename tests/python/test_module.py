@@ -1,4 +1,5 @@
 import importlib
+import importlib.metadata
 import subprocess
 import sys
 
@@ -7,6 +8,7 @@ import vorlisk
 
 def test_module_doc_names_and_submodule():
     assert vorlisk.__doc__ == "Vorlisk Python module."
+    assert vorlisk.__version__ == importlib.metadata.version("vorlisk")
     assert vorlisk.Logger is vorlisk.TUILogger
     # Internal failures are not ordinary exceptions, which callers might catch.
     assert issubclass(vorlisk.InternalError, BaseException)

@@ -26,13 +26,14 @@ import fcntl, os, sys, termios, time, vorlisk
 if CONTROLLING_TERMINAL:
     fcntl.ioctl(0, termios.TIOCSCTTY, 0)
 logger = vorlisk.TUILogger(render_interval_ms=50, update_interval_steps=1)
-steps = 0
+steps = saves = 0
 def train(seconds=20.0):
-    global steps
+    global steps, saves
     end = time.monotonic() + seconds
     while time.monotonic() < end and not logger.should_quit():
         steps += 1000
         logger.update(steps, steps // 100, 1.5, 1e5)
+        saves += logger.should_save()
         time.sleep(0.005)
 """
 
@@ -109,12 +110,14 @@ def test_keys_cycle_pause_and_quit_and_the_terminal_is_given_back():
     with Terminal("""
         train()
         assert logger.should_quit()
+        assert saves + logger.should_save() == 1 and not logger.should_save()  # once per press
         logger.close()
     """) as term:
         term.wait_for(lambda: MINIMAL in term.text(), MINIMAL)
         for view in [DASHBOARD, CHART, MINIMAL]:
             term.press(b"m", then=view)
-        term.press(b"p")
+        term.press(b"s")
+        term.press(b"p", then="PAUSED")
         term.quiet(0.3)  # frames may come until the key has been read
         length = len(term.raw)
         term.press(b"m")

@@ -2,12 +2,15 @@
 
 import os
 from collections.abc import Sequence
+from types import TracebackType
 from typing import Any, Literal, Optional, SupportsIndex, Union, final
 
 import numpy as np
 import numpy.typing as npt
 
 from . import envs as envs
+
+__version__: str
 
 class InternalError(BaseException):
     """Raised when an internal invariant of vorlisk is broken; the object stays usable."""
@@ -67,6 +70,8 @@ class TUILogger:
         csv_path: Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]", None] = None,
         monitor_interval_ms: Optional[int] = None,
         update_interval_steps: Optional[int] = None,
+        *,
+        total_steps: Optional[int] = None,
     ) -> "TUILogger": ...
     def update(
         self,
@@ -82,6 +87,15 @@ class TUILogger:
         total_gpu_memory: Optional[float] = None,
     ) -> None: ...
     def should_quit(self) -> bool: ...
+    def should_save(self) -> bool: ...
     def close(self) -> None: ...
+    def __enter__(self) -> "TUILogger": ...
+    def __exit__(
+        self,
+        exc_type: Optional[type[BaseException]],
+        exc_value: Optional[BaseException],
+        traceback: Optional[TracebackType],
+        /,
+    ) -> None: ...
 
 Logger = TUILogger

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 
 #include "tui/logger/metric_set.hpp"
 #include "tui/logger/ring_buffer.hpp"
@@ -20,9 +21,12 @@ struct HistoryPoint {
 #undef VORLISK_POINT_
 };
 
-// used / total * 100 in double precision, or 0.0 while the total is unknown (0).
+// A history entry for a sample that does not exist (yet): the views skip it.
+inline constexpr double kNoSample = std::numeric_limits<double>::quiet_NaN();
+
+// used / total * 100 in double precision, or no sample while the total is unknown (0).
 inline double usage_percent(std::uint64_t used, std::uint64_t total) noexcept {
-  if (total == 0) return 0.0;
+  if (total == 0) return kNoSample;
   return static_cast<double>(used) / static_cast<double>(total) * 100.0;
 }
 

@@ -73,6 +73,7 @@ Logger::Logger(LoggerOptions options)
     : shared_(SharedState::create(options.mode, options.history_len)),
       update_interval_steps_(options.update_interval_steps),
       render_interval_ms_(options.render_interval_ms) {
+  shared_.total_steps = options.total_steps;
   if (options.csv_path) csv_ = std::make_unique<CsvLog>(*options.csv_path);
 
   try {
@@ -108,6 +109,7 @@ void Logger::update(const UpdateArgs& a) noexcept {
   VORLISK_IF_ARG(kind)(store_argument(m.cell, a.arg);)
   VORLISK_METRICS(VORLISK_STORE_)
 #undef VORLISK_STORE_
+  if (a.gpu_usage) m.gpu_sampled.store(true, std::memory_order_release);
 
   append_history(a);
   write_csv_row();
@@ -125,10 +127,15 @@ void Logger::append_history(const UpdateArgs& a) noexcept {
   if (!history || history.poisoned()) return;
 
   const MetricsBuffer& m = *shared_.metrics;
+  // Before the cells they guard are read.
+  const bool cpu_sampled = m.cpu_sampled.load(std::memory_order_acquire);
+  const bool gpu_sampled = m.gpu_sampled.load(std::memory_order_acquire);
   HistoryPoint point;
 #define VORLISK_POINT_(cell, type, kind, arg, hist, csv) VORLISK_IF_HIST(hist)(point.cell = m.cell.load();)
   VORLISK_METRICS(VORLISK_POINT_)
 #undef VORLISK_POINT_
+  if (!cpu_sampled) point.cpu_usage = kNoSample;
+  if (!gpu_sampled) point.gpu_usage = kNoSample;
 #define VORLISK_POINT_(name, used, total) point.name = usage_percent(m.used.load(), m.total.load());
   VORLISK_DERIVED_HISTORY(VORLISK_POINT_)
 #undef VORLISK_POINT_

@@ -25,6 +25,7 @@ struct LoggerOptions {
   std::optional<std::string> csv_path = std::nullopt;
   std::uint64_t monitor_interval_ms = 1000;
   std::uint64_t update_interval_steps = 10000;
+  std::uint64_t total_steps = 0;  // the run's length, for its progress and time left; 0: unknown
   monitor::Sources monitor_sources;
 };
 
@@ -55,6 +56,11 @@ class Logger {
 
   bool should_quit() const noexcept {
     return shared_.quit_requested->load(std::memory_order_relaxed);
+  }
+
+  // True once per press of s (a checkpoint was asked for), then false until the next.
+  bool should_save() noexcept {
+    return shared_.save_requested->exchange(false, std::memory_order_relaxed);
   }
 
   // Stops and joins the threads, then flushes the CSV file. May be called again;

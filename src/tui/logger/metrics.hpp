@@ -46,6 +46,13 @@ struct MetricsBuffer {
 #define VORLISK_CELL_(cell, type, ...) CellOf<type> cell;
   VORLISK_METRICS(VORLISK_CELL_)
 #undef VORLISK_CELL_
+
+  // Whether cpu_usage and gpu_usage hold a measurement yet. Until then the cells
+  // read 0 (as the CSV rows write them) and the histories record no sample (NaN).
+  // Set with release ordering after the cell's first store, so a reader that sees
+  // the flag (acquire) also sees the value.
+  std::atomic<bool> cpu_sampled{false};
+  std::atomic<bool> gpu_sampled{false};
 };
 
 // Truncates toward zero, saturating: negative values and NaN give 0, values

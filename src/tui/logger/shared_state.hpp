@@ -1,9 +1,11 @@
 // What the logger shares with its threads. Copying a SharedState shares the same
-// six objects; each lives as long as any copy holds it.
+// objects; each lives as long as any copy holds it.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 
 #include "tui/logger/history.hpp"
@@ -23,10 +25,20 @@ struct SharedState {
   std::shared_ptr<std::atomic<bool>> paused;
   std::shared_ptr<ModeCell> mode;
   std::shared_ptr<std::atomic<bool>> quit_requested;
+  // Set by the s key, taken (and cleared) by the training loop's should_save().
+  std::shared_ptr<std::atomic<bool>> save_requested;
+
+  // Fixed before the threads start, so that every copy reads them freely.
+  std::chrono::steady_clock::time_point start_time{};  // when the logger was created
+  std::uint64_t total_steps = 0;                       // the run's length in steps; 0: unknown
+  // The clock the views measure the elapsed time by (tests fix it).
+  std::chrono::steady_clock::time_point (*now)() noexcept = []() noexcept {
+    return std::chrono::steady_clock::now();
+  };
 
   // Zeroed metrics, empty histories with room for history_len points, running,
-  // not paused, no quit requested. Throws std::bad_alloc when the histories
-  // cannot be reserved.
+  // not paused, no quit or save requested, started now, no total of steps. Throws
+  // std::bad_alloc when the histories cannot be reserved.
   static SharedState create(TUIMode mode, std::size_t history_len);
 };
 

@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <charconv>
+#include <cmath>
+#include <limits>
 
 #include "tui/monitor/system_stats.hpp"
 
@@ -58,7 +60,9 @@ std::optional<CpuTimes> parse_cpu_times(std::string_view text) noexcept {
 }
 
 float cpu_percent(const CpuTimes& before, const CpuTimes& after) noexcept {
-  if (after.total <= before.total || after.busy < before.busy) return 0.0f;
+  if (after.total <= before.total || after.busy < before.busy) {
+    return std::numeric_limits<float>::quiet_NaN();
+  }
   double busy = static_cast<double>(after.busy - before.busy);
   double total = static_cast<double>(after.total - before.total);
   double percent = busy / total * 100.0;
@@ -95,7 +99,12 @@ class ProcStats final : public SystemStats {
   void refresh_cpu() override {
     std::optional<CpuTimes> now = parse_cpu_times(read_all(stat_fd_));
     if (!now) return;
-    if (previous_) usage_ = cpu_percent(*previous_, *now);
+    // The first refresh right after the one at construction usually finds no time
+    // passed: the last figure (or none yet) stands.
+    if (previous_) {
+      const float percent = cpu_percent(*previous_, *now);
+      if (!std::isnan(percent)) usage_ = percent;
+    }
     previous_ = now;
   }
   void refresh_memory() override { memory_ = parse_meminfo(read_all(meminfo_fd_)); }
@@ -117,7 +126,7 @@ class ProcStats final : public SystemStats {
   int meminfo_fd_;
   char buffer_[4096];
   std::optional<CpuTimes> previous_;
-  float usage_ = 0.0f;
+  float usage_ = std::numeric_limits<float>::quiet_NaN();  // not measured yet
   MemoryFigures memory_;
 };
 

@@ -17,8 +17,8 @@ struct CpuTimes {
 // cpu line.
 std::optional<CpuTimes> parse_cpu_times(std::string_view proc_stat) noexcept;
 
-// Busy share of the interval between two samples, in percent; 0 when no time
-// passed (or the counters went backwards).
+// Busy share of the interval between two samples, in percent; NaN (no figure)
+// when no time passed or the counters went backwards.
 float cpu_percent(const CpuTimes& before, const CpuTimes& after) noexcept;
 
 struct MemoryFigures {

@@ -15,7 +15,8 @@ class SystemStats {
   virtual void refresh_cpu() = 0;
   virtual void refresh_memory() = 0;
 
-  // Mean use of all logical CPUs, percent 0 to 100.
+  // Mean use of all logical CPUs, percent 0 to 100; NaN until two refreshes some
+  // time apart have measured it.
   virtual float cpu_usage() const = 0;
   virtual std::uint64_t total_memory_bytes() const = 0;
   virtual std::uint64_t used_memory_bytes() const = 0;

@@ -20,6 +20,9 @@ std::optional<Key> key_of(unsigned char byte) noexcept {
       return Key::Pause;
     case 'm':
       return Key::Mode;
+    case 's':
+    case 0x13:  // Control-s
+      return Key::Save;
     default:
       return std::nullopt;
   }

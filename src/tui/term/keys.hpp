@@ -1,4 +1,4 @@
-// Turning the raw bytes a terminal sends into the monitor's three keys.
+// Turning the raw bytes a terminal sends into the monitor's keys.
 //
 // In raw mode the terminal sends characters as themselves and everything else as
 // control bytes or escape sequences. The decoder sees one byte at a time and keeps its
@@ -6,10 +6,11 @@
 // and none of its bytes is taken for a key.
 //
 // Mapping:
-//   q, p, m               the keys themselves (Q, P, M with Shift are other keys)
-//   0x11, 0x10            Control-q and Control-p: modifiers are not examined, so they
-//                         act as q and p
-//   ESC q, ESC p, ESC m   Alt-q, Alt-p, Alt-m: likewise (also ESC followed by 0x11/0x10)
+//   q, p, m, s            the keys themselves (Q, P, M, S with Shift are other keys)
+//   0x11, 0x10, 0x13      Control-q, Control-p and Control-s: modifiers are not
+//                         examined, so they act as q, p and s (raw mode turns flow
+//                         control off, so Control-s arrives)
+//   ESC q, ESC p, ESC m, ESC s   Alt+key: likewise (also ESC followed by 0x11/0x10/0x13)
 //   0x0d                  Control-m is the same byte as Enter: nothing
 //   0x03                  Control-c: nothing (raw mode, so no signal either)
 // Consumed whole and ignored:
@@ -33,7 +34,7 @@
 
 namespace vorlisk::tui::term {
 
-enum class Key : std::uint8_t { Quit, Pause, Mode };
+enum class Key : std::uint8_t { Quit, Pause, Mode, Save };
 
 class KeyDecoder {
  public:

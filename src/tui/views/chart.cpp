@@ -50,7 +50,9 @@ constexpr ChartCell kGpu{" GPU % ", " GPU % ", {{{"GPU", Color::Green, &HistoryB
 constexpr ChartCell kVram{" VRAM % ", " VRAM % ",
                           {{{"VRAM", Color::Magenta, &HistoryBuffer::gpu_memory_percent}}}, 1, {}};
 
-// (steps[i], values[i]) for every index both sequences have, oldest first.
+// (steps[i], values[i]) for every index both sequences have, oldest first. A NaN
+// value (a sample that does not exist) stays in the list: the chart draws neither it
+// nor a line to it, and the x axis still spans every step.
 std::vector<term::Point> plot_points(const RingBuffer<std::uint64_t>& steps,
                                      const RingBuffer<double>& values) {
   std::size_t n = std::min(steps.size(), values.size());

@@ -43,6 +43,17 @@ StackText& StackText::fixed(double value, int decimals) noexcept {
   return text({digits, static_cast<std::size_t>(end - digits)});
 }
 
+StackText& StackText::duration(std::uint64_t seconds) noexcept {
+  char digits[20];
+  char* end = std::to_chars(digits, digits + sizeof digits, seconds / 3600).ptr;
+  text({digits, static_cast<std::size_t>(end - digits)});
+  for (std::uint64_t part : {seconds / 60 % 60, seconds % 60}) {
+    const char two[] = {':', static_cast<char>('0' + part / 10), static_cast<char>('0' + part % 10)};
+    text({two, sizeof two});
+  }
+  return *this;
+}
+
 StackText& StackText::right_align(std::size_t start, std::size_t width) noexcept {
   std::size_t length = size_ - start;
   if (length >= width) return *this;
@@ -51,6 +62,26 @@ StackText& StackText::right_align(std::size_t start, std::size_t width) noexcept
   std::memset(data_ + start, ' ', pad);
   size_ += pad;
   return *this;
+}
+
+RunProgress run_progress(const SharedState& state) noexcept {
+  RunProgress progress;
+  const auto elapsed = state.now() - state.start_time;
+  progress.elapsed_s = static_cast<std::uint64_t>(
+      std::max<std::int64_t>(std::chrono::duration_cast<std::chrono::seconds>(elapsed).count(), 0));
+  const std::uint64_t total = state.total_steps;
+  if (total == 0) return progress;
+  const std::uint64_t steps = state.metrics->steps.load();
+  progress.percent = static_cast<double>(steps) / static_cast<double>(total) * 100.0;
+  const double remaining = steps >= total ? 0.0 : static_cast<double>(total - steps);
+  const double sps = state.metrics->sps.load();
+  // No rate yet (or none that makes sense): no time left to show. Beyond a century
+  // the figure says nothing either.
+  const double seconds = remaining == 0.0 ? 0.0 : remaining / sps;
+  if (seconds >= 0.0 && seconds < 3.2e9) {
+    progress.remaining_s = static_cast<std::uint64_t>(std::ceil(seconds));
+  }
+  return progress;
 }
 
 term::Color load_color(double percent, term::Color base) noexcept {
@@ -91,6 +122,16 @@ void render_panels(term::Frame& frame, const SharedState& state, std::uint16_t m
   paragraph.style = term::fg(term::Color::DarkGray);
   paragraph.block = term::Block();
   paragraph.render(footer_area, frame.buffer);
+  render_paused_mark(frame, footer_area, state);
+}
+
+void render_paused_mark(term::Frame& frame, term::Rect block, const SharedState& state) noexcept {
+  constexpr std::string_view kMark = " PAUSED ";
+  if (!state.paused->load(std::memory_order_relaxed) || block.width < kMark.size() + 2) return;
+  // Reversed, so that it stands out without colours too.
+  constexpr term::Style kStyle = term::fg(term::Color::Yellow).bold().add(term::Modifier::Reversed);
+  const auto x = static_cast<std::uint16_t>(block.right() - 1 - kMark.size());
+  frame.buffer.set_string(x, block.top(), kMark, kStyle);
 }
 
 namespace {

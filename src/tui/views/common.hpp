@@ -8,6 +8,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
 #include <utility>
@@ -37,6 +38,8 @@ class StackText {
   // Fixed point with `decimals` places, rounded to nearest with exact ties to even;
   // a negative value (negative zero too) keeps its sign; NaN, inf and -inf as such.
   StackText& fixed(double value, int decimals) noexcept;
+  // A duration as hours (as many digits as they take), minutes and seconds: 1:02:05.
+  StackText& duration(std::uint64_t seconds) noexcept;
   // Pads what was appended since `start` with spaces on the left to `width`
   // characters; longer text is kept whole.
   StackText& right_align(std::size_t start, std::size_t width) noexcept;
@@ -45,6 +48,16 @@ class StackText {
   char data_[kCapacity];
   std::size_t size_ = 0;
 };
+
+// How far the run has come: the time since the logger started and, when the total
+// of steps is known, the share done (steps beyond the total count too) and the time
+// left at the reported steps per second.
+struct RunProgress {
+  std::uint64_t elapsed_s = 0;
+  std::optional<double> percent;             // absent without a total
+  std::optional<std::uint64_t> remaining_s;  // absent without a total or a rate
+};
+RunProgress run_progress(const SharedState& state) noexcept;
 
 // Load colours of the device panels: red above 80 %, yellow above 60 %, else the
 // panel's own colour. NaN counts as no load.
@@ -63,8 +76,10 @@ inline term::Block titled(std::string_view title) noexcept {
 }
 
 // The sparkline series of the dashboard (maximum 100). The reward history is
-// scaled from its minimum to its maximum, over at least one unit; fewer than two
-// entries give the single value 50. Percentages are clamped to 0..100.
+// scaled from its minimum to its maximum, over at least one unit centred on the
+// values when they spread less; fewer than two entries give the single value 50.
+// Percentages are clamped to 0..100. NaN entries (samples that do not exist) are
+// left out of both.
 std::vector<std::uint64_t> reward_bars(const RingBuffer<double>& rewards);
 std::vector<std::uint64_t> percentage_bars(const RingBuffer<double>& values);
 
@@ -76,6 +91,10 @@ struct ChartBounds {
   std::pair<double, double> y;
 };
 ChartBounds chart_bounds(std::span<const std::vector<term::Point>> series) noexcept;
+
+// While drawing is paused: " PAUSED " at the right end of the top border of the
+// block drawn over `block`. The frame stays on screen until drawing resumes.
+void render_paused_mark(term::Frame& frame, term::Rect block, const SharedState& state) noexcept;
 
 // The frame of the dashboard and chart views, top to bottom: the statistics (5
 // rows), the device figures (3 rows), `middle` taking the rest (at least

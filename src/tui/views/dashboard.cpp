@@ -78,25 +78,37 @@ StackText memory_text(double used_gb, double total_gb) {
 
 }  // namespace
 
+// NaN entries are samples that do not exist: they take no column.
 std::vector<std::uint64_t> reward_bars(const RingBuffer<double>& rewards) {
-  if (rewards.size() < 2) return {50};
   double lo = INFINITY;
   double hi = -INFINITY;
+  std::size_t count = 0;
   for (std::size_t i = 0; i < rewards.size(); ++i) {
-    lo = std::fmin(lo, rewards[i]);  // fmin and fmax skip NaN
+    if (std::isnan(rewards[i])) continue;
+    lo = std::fmin(lo, rewards[i]);
     hi = std::fmax(hi, rewards[i]);
+    ++count;
   }
-  double range = std::fmax(hi - lo, 1.0);
-  std::vector<std::uint64_t> bars(rewards.size());
+  if (count < 2) return {50};
+  // The scale spans at least one unit, so that noise in a steady reward is not blown
+  // up to full height. A narrower spread is centred on it: a flat history sits at
+  // half height, as a single entry does, instead of vanishing along the bottom.
+  const double range = std::fmax(hi - lo, 1.0);
+  const double bottom = hi - lo >= 1.0 ? lo : (lo + hi) * 0.5 - 0.5;
+  std::vector<std::uint64_t> bars;
+  bars.reserve(count);
   for (std::size_t i = 0; i < rewards.size(); ++i) {
-    bars[i] = bar_height((rewards[i] - lo) / range * 100.0);
+    if (!std::isnan(rewards[i])) bars.push_back(bar_height((rewards[i] - bottom) / range * 100.0));
   }
   return bars;
 }
 
 std::vector<std::uint64_t> percentage_bars(const RingBuffer<double>& values) {
-  std::vector<std::uint64_t> bars(values.size());
-  for (std::size_t i = 0; i < values.size(); ++i) bars[i] = bar_height(values[i]);
+  std::vector<std::uint64_t> bars;
+  bars.reserve(values.size());
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (!std::isnan(values[i])) bars.push_back(bar_height(values[i]));
+  }
   return bars;
 }
 
@@ -139,9 +151,30 @@ void render_stats(term::Frame& frame, Rect area, const SharedState& state) {
   entropy_label.fixed(entropy, 4);
 
   const term::Style bold = term::Style{}.bold();
-  const LabelledValue progress_values[] = {
-      labelled("Steps: ", steps, bold.fg_color(Color::Cyan)),
-      labelled("Episodes: ", episodes, bold.fg_color(Color::Green))};
+
+  // The time since the start, and with a total of steps the share done and the time
+  // left, each where it fits.
+  const RunProgress run = run_progress(state);
+  StackText elapsed, done, left;
+  std::string_view left_label;
+  elapsed.duration(run.elapsed_s);
+  const std::size_t room = progress.width > 2 ? progress.width - 2u : 0u;
+  if (run.percent) {
+    done.text(" (").fixed(*run.percent, 1).text("%)");
+    if (std::string_view("Steps: ").size() + steps.size() + done.size() > room) done = StackText();
+    left_label = "  ETA: ";
+    run.remaining_s ? left.duration(*run.remaining_s) : left.text("--:--:--");
+    if (std::string_view("Time: ").size() + elapsed.size() + left_label.size() + left.size() > room) {
+      left_label = {};
+      left = StackText();
+    }
+  }
+  const term::Span steps_line[] = {{"Steps: ", kLabel}, {steps.view(), bold.fg_color(Color::Cyan)},
+                                   {done.view(), kLabel}};
+  const LabelledValue episodes_value = labelled("Episodes: ", episodes, bold.fg_color(Color::Green));
+  const term::Span time_line[] = {
+      {"Time: ", kLabel}, {elapsed.view(), bold}, {left_label, kLabel}, {left.view(), bold}};
+  const term::Line progress_lines[] = {{steps_line}, episodes_value.line(), {time_line}};
   const LabelledValue performance_values[] = {
       labelled("Reward: ", reward, bold.fg_color(Color::Yellow)),
       labelled("SPS: ", sps, bold.fg_color(Color::Magenta))};
@@ -151,7 +184,7 @@ void render_stats(term::Frame& frame, Rect area, const SharedState& state) {
     const term::Line lines[] = {values[0].line(), values[1].line()};
     render_panel(frame, r, title, lines);
   };
-  panel(progress, " Progress ", progress_values);
+  render_panel(frame, progress, " Progress ", progress_lines);
   panel(performance, " Performance ", performance_values);
   panel(losses, " Losses ", loss_values);
 

@@ -1,4 +1,5 @@
-// The minimal view: one bordered status line with the headline figures.
+// The minimal view: one bordered status line with the headline figures, and the
+// run's time and progress below it.
 #include "tui/term/widgets/paragraph.hpp"
 #include "tui/views/common.hpp"
 #include "tui/views/views.hpp"
@@ -20,13 +21,28 @@ void render_minimal(term::Frame& frame, const SharedState& state) {
   line.fixed(m.sps.load(), 0).right_align(field, 12);
   line.text(" │ [q]uit [p]ause [m]ode ");
 
-  const term::Span span{line.view(), {}};
-  const term::Line lines[] = {{{&span, 1}}};
+  // Below it where there is room, aligned with the fields above: the time since the
+  // start, and with a total of steps the share done and the time left.
+  const RunProgress run = run_progress(state);
+  StackText progress;
+  field = progress.text(" Time: ").size();
+  progress.duration(run.elapsed_s).right_align(field, 13);
+  if (run.percent) {
+    field = progress.text(" │ Progress: ").size();
+    progress.fixed(*run.percent, 1).text("%").right_align(field, 8);
+    field = progress.text(" │ ETA: ").size();
+    run.remaining_s ? progress.duration(*run.remaining_s) : progress.text("--:--:--");
+    progress.right_align(field, 13);
+  }
+
+  const term::Span spans[] = {{line.view(), {}}, {progress.view(), {}}};
+  const term::Line lines[] = {{{&spans[0], 1}}, {{&spans[1], 1}}};
   term::Paragraph paragraph;
   paragraph.lines = lines;
   paragraph.style = term::fg(term::Color::Cyan);
   paragraph.block = titled(" Vorlisk ");
   paragraph.render(frame.area(), frame.buffer);
+  render_paused_mark(frame, frame.area(), state);
 }
 
 }  // namespace vorlisk::tui::views

@@ -17,12 +17,14 @@ void Sparkline::render(Rect area, Buffer& buffer) const noexcept {
 
   const std::uint64_t top = max != 0 ? max : data.empty() ? 0 : *std::max_element(data.begin(), data.end());
   const std::size_t bars = std::min<std::size_t>(data.size(), inner.width);
+  const std::span<const std::uint64_t> shown = data.last(bars);
   const double full = 8.0 * inner.height;  // eighths in a full column
   for (std::size_t i = 0; i < bars; ++i) {
     // Floating point because value * height * 8 could overflow 64 bits.
     std::uint64_t eighths =
         top == 0 ? 0
-                 : static_cast<std::uint64_t>(static_cast<double>(std::min(data[i], top)) / static_cast<double>(top) * full);
+                 : static_cast<std::uint64_t>(static_cast<double>(std::min(shown[i], top)) /
+                                              static_cast<double>(top) * full);
     const auto x = static_cast<std::uint16_t>(inner.x + i);
     for (std::uint16_t y = inner.bottom(); y-- > inner.top();) {
       const std::uint64_t here = std::min<std::uint64_t>(eighths, 8);

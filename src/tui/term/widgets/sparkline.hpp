@@ -1,7 +1,8 @@
 // Bars of a series, one column per value, oldest at the left. A value equal to `max`
 // fills the inner height; the top cell of a bar shows one of the eight block glyphs
-// (▁▂▃▄▅▆▇█) for the part of a cell it fills, and an empty cell is a space. Values
-// beyond the inner width are not drawn (the oldest ones that fit are).
+// (▁▂▃▄▅▆▇█) for the part of a cell it fills, and an empty cell is a space. When
+// there are more values than columns, the newest ones that fit are drawn: the
+// series is a recent history, and its latest values matter most.
 #pragma once
 
 #include <cstdint>
