@@ -326,7 +326,7 @@ def train(cfg: Config, logger=None, progress=None, save_path: str | None = None)
                   stopped_by == "target", stopped_by, agent, saved_at)
 
 
-def summary(cfg: Config, result: Result, csv_path: str | None, save_path: str | None) -> str:
+def summary(cfg: Config, result: Result, csv_path: str | None, save_path: str | None = None) -> str:
     how = {
         "target": f"Solved CartPole in {result.seconds:.1f} s",
         "quit": f"Stopped by q after {result.seconds:.1f} s",

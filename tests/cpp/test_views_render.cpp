@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tui/term/text.hpp"
+#include "tui/term/widgets/sparkline.hpp"
 #include "tui/views/common.hpp"
 #include "tui/views/views.hpp"
 #include "tui_test_support.hpp"
@@ -193,13 +194,20 @@ RingBuffer<double> ring(const std::vector<double>& values) {
 
 TEST(DashboardView, SparklineSeries) {
   using Bars = std::vector<std::uint64_t>;
+  constexpr std::uint64_t kNo = term::Sparkline::kNoSample;
   // The reward history spans at least one unit; fewer than two entries show 50.
   const std::pair<std::vector<double>, Bars> rewards[] = {
       {{}, {50}}, {{-7.0}, {50}}, {{200.0, 200.0, 200.0}, {50, 50, 50}}, {{0.0, 0.5}, {25, 75}},
-      {{-10.0, 0.0, 10.0, 9.99}, {0, 50, 100, 99}}, {{0.0, NAN, 4.0}, {0, 100}}, {{NAN, NAN}, {50}}};
+      {{-10.0, 0.0, 10.0, 9.99}, {0, 50, 100, 99}}, {{0.0, NAN, 4.0}, {0, kNo, 100}},
+      {{NAN, 3.0}, {kNo, 50}}, {{NAN, NAN}, {kNo, kNo}}};
   for (const auto& [values, bars] : rewards) EXPECT_EQ(reward_bars(ring(values)), bars) << values.size();
   EXPECT_EQ(percentage_bars(ring({NAN, -5.0, 0.0, 50.7, 99.99, 100.0, 150.0, NAN, INFINITY})),
-            (Bars{0, 0, 50, 99, 100, 100, 100}));
+            (Bars{kNo, 0, 0, 50, 99, 100, 100, kNo, 100}));
+  // A missing sample keeps its column, empty.
+  const std::uint64_t series[] = {kNo, 100, kNo, 50, 100};
+  term::Buffer buffer(term::Rect{0, 0, 5, 1});
+  term::Sparkline{.data = series, .max = 100}.render(buffer.area(), buffer);
+  EXPECT_EQ(buffer.row_text(0), " █ ▄█");
 }
 
 // The newest entries that fit: after 100 updates at 100 and 60 at 0, all 56 columns show the drop.

@@ -78,8 +78,8 @@ inline term::Block titled(std::string_view title) noexcept {
 // The sparkline series of the dashboard (maximum 100). The reward history is
 // scaled from its minimum to its maximum, over at least one unit centred on the
 // values when they spread less; fewer than two entries give the single value 50.
-// Percentages are clamped to 0..100. NaN entries (samples that do not exist) are
-// left out of both.
+// Percentages are clamped to 0..100. NaN entries (samples that do not exist) give
+// term::Sparkline::kNoSample, an empty column.
 std::vector<std::uint64_t> reward_bars(const RingBuffer<double>& rewards);
 std::vector<std::uint64_t> percentage_bars(const RingBuffer<double>& values);
 

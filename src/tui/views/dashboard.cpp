@@ -78,27 +78,25 @@ StackText memory_text(double used_gb, double total_gb) {
 
 }  // namespace
 
-// NaN entries are samples that do not exist: they take no column.
+// NaN entries are samples that do not exist: their columns stay empty.
 std::vector<std::uint64_t> reward_bars(const RingBuffer<double>& rewards) {
+  if (rewards.size() == 0) return {50};
   double lo = INFINITY;
   double hi = -INFINITY;
-  std::size_t count = 0;
   for (std::size_t i = 0; i < rewards.size(); ++i) {
-    if (std::isnan(rewards[i])) continue;
-    lo = std::fmin(lo, rewards[i]);
+    lo = std::fmin(lo, rewards[i]);  // fmin and fmax skip NaN
     hi = std::fmax(hi, rewards[i]);
-    ++count;
   }
-  if (count < 2) return {50};
   // The scale spans at least one unit, so that noise in a steady reward is not blown
   // up to full height. A narrower spread is centred on it: a flat history sits at
   // half height, as a single entry does, instead of vanishing along the bottom.
   const double range = std::fmax(hi - lo, 1.0);
   const double bottom = hi - lo >= 1.0 ? lo : (lo + hi) * 0.5 - 0.5;
   std::vector<std::uint64_t> bars;
-  bars.reserve(count);
+  bars.reserve(rewards.size());
   for (std::size_t i = 0; i < rewards.size(); ++i) {
-    if (!std::isnan(rewards[i])) bars.push_back(bar_height((rewards[i] - bottom) / range * 100.0));
+    bars.push_back(std::isnan(rewards[i]) ? term::Sparkline::kNoSample
+                                          : bar_height((rewards[i] - bottom) / range * 100.0));
   }
   return bars;
 }
@@ -107,7 +105,7 @@ std::vector<std::uint64_t> percentage_bars(const RingBuffer<double>& values) {
   std::vector<std::uint64_t> bars;
   bars.reserve(values.size());
   for (std::size_t i = 0; i < values.size(); ++i) {
-    if (!std::isnan(values[i])) bars.push_back(bar_height(values[i]));
+    bars.push_back(std::isnan(values[i]) ? term::Sparkline::kNoSample : bar_height(values[i]));
   }
   return bars;
 }

@@ -15,11 +15,13 @@ void Sparkline::render(Rect area, Buffer& buffer) const noexcept {
   const Rect inner = render_block(area, style, block, buffer);
   if (inner.empty()) return;
 
-  const std::uint64_t top = max != 0 ? max : data.empty() ? 0 : *std::max_element(data.begin(), data.end());
   const std::size_t bars = std::min<std::size_t>(data.size(), inner.width);
   const std::span<const std::uint64_t> shown = data.last(bars);
+  std::uint64_t top = max;
+  for (std::uint64_t v : shown) top = max != 0 || v == kNoSample ? top : std::max(top, v);
   const double full = 8.0 * inner.height;  // eighths in a full column
   for (std::size_t i = 0; i < bars; ++i) {
+    if (shown[i] == kNoSample) continue;
     // Floating point because value * height * 8 could overflow 64 bits.
     std::uint64_t eighths =
         top == 0 ? 0
