@@ -1,5 +1,6 @@
 // The TUILogger class: converts Python arguments and delegates to tui::Logger.
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
@@ -8,6 +9,7 @@
 #include <string>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 #include "envs/core/memory_limit.hpp"
 #include "python/binding.hpp"
@@ -16,6 +18,7 @@
 #include "tui/logger/history.hpp"
 #include "tui/logger/logger.hpp"
 #include "tui/logger/metric_set.hpp"
+#include "tui/logger/user_metrics.hpp"
 
 namespace vorlisk::python {
 namespace {
@@ -23,13 +26,16 @@ namespace {
 struct LoggerObject {
   PyObject_HEAD
   tui::Logger* logger;  // owned; null only if construction failed
+  // update()'s keyword names, interned: its own parameters, then the logger's
+  // metrics. Null only if construction failed.
+  PyObject* keywords;
 };
 
 tui::Logger& logger_of(PyObject* self) { return *reinterpret_cast<LoggerObject*>(self)->logger; }
 
 constexpr const char kClassDoc[] =
     "TUILogger(mode=\"minimal\", render_interval_ms=100, history_len=100, csv_path=None, "
-    "monitor_interval_ms=None, update_interval_steps=None, *, total_steps=None)\n--\n\n"
+    "monitor_interval_ms=None, update_interval_steps=None, *, total_steps=None, metrics=())\n--\n\n"
     "High-performance TUI logger with ratatui.\n\n"
     "Renders training metrics in a terminal UI with minimal overhead.\n"
     "Python updates metrics via atomic writes; a separate thread handles rendering.";
@@ -42,7 +48,7 @@ constexpr const char kClassDoc[] =
 #define VORLISK_PARAM_(cell, type, kind, arg, hist, csv) \
   VORLISK_IF_ARG(kind)(", " #arg VORLISK_PY_DEFAULT_##kind)
 constexpr const char kUpdateDoc[] =
-    "update($self" VORLISK_METRICS(VORLISK_PARAM_) ")\n--\n\n"
+    "update($self" VORLISK_METRICS(VORLISK_PARAM_) ", **metrics)\n--\n\n"
     "Update metrics from Python training loop.\n\n"
     "This method is optimized for minimal overhead - uses atomic writes only.\n"
     "GPU metrics are optional and can be provided by Python if available.";
@@ -79,6 +85,25 @@ constexpr const char kExitDoc[] =
     "__exit__($self, exc_type, exc_value, traceback, /)\n--\n\n"
     "Close the logger at the end of a with statement; an exception goes on.";
 
+// The names of the user's metrics: any iterable of str but a str itself, which
+// would give its letters. Reading stops one name past the most there may be, so
+// that an endless iterable is refused too.
+bool to_metric_names(PyObject* o, std::vector<std::string>* out) {
+  PyRef iterator = PyRef::steal(PyUnicode_Check(o) || PyBytes_Check(o) ? nullptr : PyObject_GetIter(o));
+  if (!iterator) {
+    if (PyErr_Occurred() && !PyErr_ExceptionMatches(PyExc_TypeError)) return false;
+    PyErr_Format(PyExc_TypeError, "argument 'metrics': expected an iterable of str, not '%s'",
+                 Py_TYPE(o)->tp_name);
+    return false;
+  }
+  while (out->size() <= tui::kMaxUserMetrics) {
+    PyRef item = PyRef::steal(PyIter_Next(iterator.get()));
+    if (!item) return !PyErr_Occurred();
+    if (!to_utf8(item.get(), "metrics", &out->emplace_back())) return false;
+  }
+  return true;
+}
+
 // Constructor arguments, converted in this order; the mode name is checked only
 // once every argument has converted.
 bool convert_options(PyObject* const* a, tui::LoggerOptions* options) {
@@ -100,6 +125,7 @@ bool convert_options(PyObject* const* a, tui::LoggerOptions* options) {
     return false;
   }
   if (a[6] && a[6] != Py_None && !to_u64(a[6], "total_steps", &options->total_steps)) return false;
+  if (a[7] && a[7] != Py_None && !to_metric_names(a[7], &options->user_metrics)) return false;
   std::optional<tui::TUIMode> parsed = tui::parse_mode(mode);
   if (!parsed) {
     PyErr_SetString(PyExc_ValueError, "mode must be 'minimal', 'dashboard', or 'chart'");
@@ -137,31 +163,52 @@ void close_loggers_before_tracebacks() {
   installed = true;
 }
 
+// update()'s keyword names, interned, so that the names a call spells out (which
+// the compiler interns) are found by identity: its own parameters, then `metrics`.
+PyObject* update_keywords(const std::vector<std::string>& metrics) {
+  PyRef keywords = PyRef::steal(PyTuple_New(static_cast<Py_ssize_t>(kUpdateArgs + metrics.size())));
+  if (!keywords) return nullptr;
+  for (std::size_t i = 0; i < kUpdateArgs + metrics.size(); ++i) {
+    PyObject* name =
+        PyUnicode_InternFromString(i < kUpdateArgs ? kUpdateNames[i] : metrics[i - kUpdateArgs].c_str());
+    if (!name) return nullptr;
+    PyTuple_SET_ITEM(keywords.get(), static_cast<Py_ssize_t>(i), name);
+  }
+  return keywords.release();
+}
+
 PyObject* logger_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   static const char* const kNames[] = {"mode",        "render_interval_ms",  "history_len",
                                        "csv_path",    "monitor_interval_ms", "update_interval_steps",
-                                       "total_steps", nullptr};
-  PyObject* a[7] = {};
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|OOOOOO$O:TUILogger", const_cast<char**>(kNames),
-                                   &a[0], &a[1], &a[2], &a[3], &a[4], &a[5], &a[6])) {
+                                       "total_steps", "metrics",             nullptr};
+  PyObject* a[8] = {};
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|OOOOOO$OO:TUILogger", const_cast<char**>(kNames),
+                                   &a[0], &a[1], &a[2], &a[3], &a[4], &a[5], &a[6], &a[7])) {
     return nullptr;
   }
   tui::LoggerOptions options;
-  if (!convert_options(a, &options)) return nullptr;
+  if (guard([&] { return convert_options(a, &options) ? 0 : -1; }) != 0) return nullptr;
 
   PyRef self = PyRef::steal(type->tp_alloc(type, 0));
   if (!self) return nullptr;
   return guard([&]() -> PyObject* {
     // Every ring holds at least one point.
-    envs::check_fits(std::max<std::size_t>(options.history_len, 1), sizeof(tui::HistoryPoint),
+    envs::check_fits(std::max<std::size_t>(options.history_len, 1),
+                     sizeof(tui::HistoryPoint) + options.user_metrics.size() * sizeof(double),
                      "history points");
+    auto* object = reinterpret_cast<LoggerObject*>(self.get());
     try {
-      reinterpret_cast<LoggerObject*>(self.get())->logger = new tui::Logger(std::move(options));
+      object->logger = new tui::Logger(std::move(options));
       close_loggers_before_tracebacks();
+    } catch (const tui::UserMetricNameError& e) {
+      PyErr_SetString(PyExc_ValueError, e.what());
+      return nullptr;
     } catch (const tui::CsvCreateError& e) {
       PyErr_SetString(PyExc_ValueError, e.what());
       return nullptr;
     }
+    object->keywords = update_keywords(object->logger->shared().user_metrics->names());
+    if (!object->keywords) return nullptr;
     return self.release();
   });
 }
@@ -171,6 +218,7 @@ void logger_dealloc(PyObject* self) {
   // Runs close(): the threads never call into Python, so joining them while
   // holding the interpreter lock cannot deadlock.
   delete reinterpret_cast<LoggerObject*>(self)->logger;
+  Py_XDECREF(reinterpret_cast<LoggerObject*>(self)->keywords);
   type->tp_free(self);
   Py_DECREF(type);
 }
@@ -214,13 +262,74 @@ bool update_arg(PyObject* o, const char* name, T* out) {
   }
 }
 
+// The index of `key` in `keywords`, or -1: by identity first, then by text for a
+// name built at run time (a ** dict's keys, say).
+Py_ssize_t keyword_index(PyObject* keywords, PyObject* key) {
+  const Py_ssize_t n = PyTuple_GET_SIZE(keywords);
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    if (PyTuple_GET_ITEM(keywords, i) == key) return i;
+  }
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    if (PyUnicode_Compare(PyTuple_GET_ITEM(keywords, i), key) == 0) return i;
+  }
+  return -1;
+}
+
+// Binds update()'s arguments: its own parameters into `a`, by position or keyword
+// (absent ones nullptr), and the logger's metrics into `metrics`, by keyword only,
+// setting bit i of *given for metrics[i]. Errors are worded as bind_arguments words
+// them.
+bool bind_update(PyObject* keywords, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                 PyObject** a, PyObject** metrics, std::uint32_t* given) {
+  if (static_cast<std::size_t>(nargs) > kUpdateArgs) {
+    PyErr_Format(PyExc_TypeError, "update() takes at most %zu arguments (%zd given)", kUpdateArgs,
+                 nargs);
+    return false;
+  }
+  for (std::size_t i = 0; i < kUpdateArgs; ++i) {
+    a[i] = static_cast<Py_ssize_t>(i) < nargs ? args[i] : nullptr;
+  }
+  *given = 0;
+  const Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
+  for (Py_ssize_t k = 0; k < nkw; ++k) {
+    PyObject* key = PyTuple_GET_ITEM(kwnames, k);
+    const Py_ssize_t index = keyword_index(keywords, key);
+    if (index < 0) {
+      if (!PyErr_Occurred()) {
+        PyErr_Format(PyExc_TypeError, "update() got an unexpected keyword argument '%U'", key);
+      }
+      return false;
+    }
+    const auto slot = static_cast<std::size_t>(index);
+    const std::uint32_t bit = slot < kUpdateArgs ? 0 : std::uint32_t{1} << (slot - kUpdateArgs);
+    if (slot < kUpdateArgs ? a[slot] != nullptr : (*given & bit) != 0) {
+      PyErr_Format(PyExc_TypeError, "update() got multiple values for argument '%U'", key);
+      return false;
+    }
+    if (slot < kUpdateArgs) {
+      a[slot] = args[nargs + k];
+    } else {
+      metrics[slot - kUpdateArgs] = args[nargs + k];
+      *given |= bit;
+    }
+  }
+  for (std::size_t i = 0; i < kUpdateRequired; ++i) {
+    if (!a[i]) {
+      PyErr_Format(PyExc_TypeError, "update() missing required argument '%s' (pos %zu)",
+                   kUpdateNames[i], i + 1);
+      return false;
+    }
+  }
+  return true;
+}
+
 PyObject* logger_update(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                         PyObject* kwnames) {
+  auto* object = reinterpret_cast<LoggerObject*>(self);
   PyObject* a[kUpdateArgs];
-  if (!bind_arguments("update", args, nargs, kwnames, kUpdateNames, kUpdateArgs, kUpdateRequired,
-                      a)) {
-    return nullptr;
-  }
+  PyObject* metrics[tui::kMaxUserMetrics];
+  std::uint32_t named = 0;
+  if (!bind_update(object->keywords, args, nargs, kwnames, a, metrics, &named)) return nullptr;
   // Everything is converted before anything is stored, so a bad argument
   // changes nothing.
   tui::UpdateArgs u;
@@ -229,7 +338,17 @@ PyObject* logger_update(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
   VORLISK_IF_ARG(kind)(if (!update_arg<tui::ArgKind::kind>(a[i++], #arg, &u.arg)) return nullptr;)
   VORLISK_METRICS(VORLISK_CONVERT_)
 #undef VORLISK_CONVERT_
-  logger_of(self).update(u);
+  // A metric given as None counts as not given, as the optional figures above do.
+  double values[tui::kMaxUserMetrics];
+  for (std::uint32_t rest = named; rest != 0; rest &= rest - 1) {
+    const auto m = static_cast<std::size_t>(std::countr_zero(rest));
+    if (metrics[m] == Py_None) continue;
+    const std::string& name = object->logger->shared().user_metrics->names()[m];
+    if (!float_arg(metrics[m], name.c_str(), &values[m])) return nullptr;
+    u.user.given |= std::uint32_t{1} << m;
+  }
+  u.user.values = values;
+  object->logger->update(u);
   Py_RETURN_NONE;
 }
 

@@ -124,13 +124,14 @@ TEST(LoggerHistoryLock, ABusyLockSkipsOnePointAPoisonedOneEveryPoint) {
 
 TEST(LoggerUpdate, AllocatesNothingWhateverItDoes) {
   Logger logger({.history_len = 4, .csv_path = "/dev/null", .update_interval_steps = 0,
-                 .monitor_sources = testing::fake_sources()});
+                 .user_metrics = {"kl", "lr"}, .monitor_sources = testing::fake_sources()});
+  const double user[] = {0.01, 3e-4};
   // Enough rows to fill and flush the CSV buffer many times and to wrap the
   // histories, with every optional figure present.
   counting = true;
   for (std::uint64_t i = 0; i < 5000; ++i) {
     logger.update({.steps = i, .episodes = i, .mean_reward = 1e300, .sps = -1.5, .policy_loss = 0.1,
-                   .gpu_usage = 50.0, .gpu_memory = 1e30, .total_gpu_memory = 2.0});
+                   .gpu_usage = 50.0, .gpu_memory = 1e30, .total_gpu_memory = 2.0, .user = {user, 0b11}});
   }
   counting = false;
   EXPECT_EQ(allocations, 0);

@@ -84,15 +84,18 @@ inline constexpr auto kNow = std::chrono::steady_clock::time_point{} + std::chro
 
 // A logger's shared state to fill, and a frame to draw it in; the clock stands still.
 struct ViewState {
-  SharedState state = SharedState::create(TUIMode::Minimal, 100);
-  MetricsBuffer& metrics = *state.metrics;
+  SharedState state;
+  MetricsBuffer& metrics;
 
-  explicit ViewState(std::chrono::seconds elapsed = {}) {
+  explicit ViewState(std::chrono::seconds elapsed = {}, std::vector<std::string> user_metrics = {})
+      : state(SharedState::create(TUIMode::Minimal, 100, std::move(user_metrics))), metrics(*state.metrics) {
     state.now = []() noexcept { return kNow; };
     state.start_time = kNow - elapsed;
   }
 
-  void append(const HistoryPoint& point) { state.history->lock()->append(point); }
+  void append(const HistoryPoint& point, std::vector<double> user = {}) {
+    state.history->lock()->append(point, user);
+  }
 
   // Draws a whole view, or a panel given the whole frame as its area.
   template <class View>

@@ -1,7 +1,7 @@
 """Vorlisk Python module."""
 
 import os
-from collections.abc import Sequence
+from collections.abc import Iterable, Sequence
 from types import TracebackType
 from typing import Any, Literal, Optional, SupportsIndex, Union, final
 
@@ -72,6 +72,7 @@ class TUILogger:
         update_interval_steps: Optional[int] = None,
         *,
         total_steps: Optional[int] = None,
+        metrics: Iterable[str] = (),
     ) -> "TUILogger": ...
     def update(
         self,
@@ -85,6 +86,8 @@ class TUILogger:
         gpu_usage: Optional[float] = None,
         gpu_memory: Optional[float] = None,
         total_gpu_memory: Optional[float] = None,
+        # The metrics named at construction; one not given keeps its last value.
+        **metrics: Optional[float],
     ) -> None: ...
     def should_quit(self) -> bool: ...
     def should_save(self) -> bool: ...

@@ -116,16 +116,27 @@ void write_row(BufferedWriter& w, const CsvRow& row) noexcept {
 #undef VORLISK_COUNT_
   int column = 0;
   fixed(row.timestamp, 3, ',');
+  const char last_built_in = row.user_count == 0 ? '\n' : ',';
 #define VORLISK_FIELD_(cell, type, kind, arg, hist, csv)        \
   VORLISK_IF_CSV(csv)(field(row.cell, VORLISK_CSV_DECIMALS(csv), \
-                            ++column == kColumns ? '\n' : ',');)
+                            ++column == kColumns ? last_built_in : ',');)
   VORLISK_METRICS(VORLISK_FIELD_)
 #undef VORLISK_FIELD_
+  constexpr int kUserDecimals = 6;  // as the losses
+  for (std::size_t i = 0; i < row.user_count; ++i) {
+    fixed(row.user[i], kUserDecimals, i + 1 == row.user_count ? '\n' : ',');
+  }
 }
 
-CsvLog::CsvLog(const std::string& path)
+CsvLog::CsvLog(const std::string& path, std::span<const std::string> user_columns)
     : path_(path), generation_(fork_generation()), writer_(create_file(path)) {
-  writer_.write(kCsvHeader);
+  if (user_columns.empty()) {
+    writer_.write(kCsvHeader);
+  } else {
+    std::string header(kCsvHeader.substr(0, kCsvHeader.size() - 1));  // without its line feed
+    for (const std::string& name : user_columns) header += "," + name;
+    writer_.write(header + "\n");
+  }
   flusher_ = std::make_unique<Flusher>();
   try {
     flusher_->thread = std::thread(&CsvLog::flusher_loop, this);

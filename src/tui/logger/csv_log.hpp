@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -14,6 +15,7 @@
 
 #include "tui/logger/buffered_writer.hpp"
 #include "tui/logger/metric_set.hpp"
+#include "tui/logger/user_metrics.hpp"
 
 namespace vorlisk::tui {
 
@@ -28,6 +30,10 @@ struct CsvRow {
 #define VORLISK_CSV_FIELD_(cell, type, kind, arg, hist, csv) VORLISK_IF_CSV(csv)(type cell = 0;)
   VORLISK_METRICS(VORLISK_CSV_FIELD_)
 #undef VORLISK_CSV_FIELD_
+  // The user's metrics, in columns after the built-in ones, written as the
+  // policy_loss column is.
+  std::array<double, kMaxUserMetrics> user{};
+  std::size_t user_count = 0;
 };
 
 // Formats the row field by field straight into the writer's buffer. Fixed-point
@@ -53,10 +59,11 @@ class CsvCreateError : public std::runtime_error {
 class CsvLog {
  public:
   // Creates or truncates `path` (mode 0666 before the umask, no parent
-  // directories) and buffers the header. The file is opened without blocking;
-  // a FIFO or a socket is refused, since writing rows to one could block the
-  // training loop. Throws CsvCreateError.
-  explicit CsvLog(const std::string& path);
+  // directories) and buffers the header, which ends with `user_columns` (the
+  // names of the user's metrics). The file is opened without blocking; a FIFO or
+  // a socket is refused, since writing rows to one could block the training loop.
+  // Throws CsvCreateError.
+  explicit CsvLog(const std::string& path, std::span<const std::string> user_columns = {});
   CsvLog(const CsvLog&) = delete;
   CsvLog& operator=(const CsvLog&) = delete;
   // Stops the helper thread, flushes and closes the file.

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <span>
+#include <vector>
 
 #include "tui/logger/metric_set.hpp"
 #include "tui/logger/ring_buffer.hpp"
@@ -35,11 +37,12 @@ class HistoryBuffer {
   // Reserves storage for every sequence up front; throws std::bad_alloc when that
   // is impossible. A history_len of 0 still keeps the latest point, so each ring
   // has room for at least one element.
-  explicit HistoryBuffer(std::size_t history_len);
+  explicit HistoryBuffer(std::size_t history_len, std::size_t user_metrics = 0);
 
   // Trim, then append: at most max_len() points remain, and with max_len() 0
-  // exactly the latest one. Constant-time; never allocates.
-  void append(const HistoryPoint& point) noexcept;
+  // exactly the latest one. `user` holds a value of each of the user's metrics (a
+  // missing one is appended as no sample). Constant-time; never allocates.
+  void append(const HistoryPoint& point, std::span<const double> user = {}) noexcept;
 
   std::size_t size() const noexcept { return steps_.size(); }
   std::size_t max_len() const noexcept { return max_len_; }
@@ -53,6 +56,10 @@ class HistoryBuffer {
   VORLISK_DERIVED_HISTORY(VORLISK_SEQUENCE_)
 #undef VORLISK_SEQUENCE_
 
+  // The sequences of the user's metrics, in the order they were declared.
+  std::size_t user_count() const noexcept { return user_.size(); }
+  const RingBuffer<double>& user(std::size_t i) const noexcept { return user_[i]; }
+
  private:
   std::size_t max_len_;
   std::size_t capacity_;  // of each ring: at least 1, so that max_len_ 0 keeps the latest point
@@ -64,6 +71,7 @@ class HistoryBuffer {
 #define VORLISK_SEQUENCE_(name, used, total) RingBuffer<double> name##_{capacity_};
   VORLISK_DERIVED_HISTORY(VORLISK_SEQUENCE_)
 #undef VORLISK_SEQUENCE_
+  std::vector<RingBuffer<double>> user_;
 };
 
 }  // namespace vorlisk::tui

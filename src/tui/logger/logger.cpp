@@ -70,11 +70,11 @@ void close_open_loggers() noexcept {
 }
 
 Logger::Logger(LoggerOptions options)
-    : shared_(SharedState::create(options.mode, options.history_len)),
+    : shared_(SharedState::create(options.mode, options.history_len, std::move(options.user_metrics))),
       update_interval_steps_(options.update_interval_steps),
       render_interval_ms_(options.render_interval_ms) {
   shared_.total_steps = options.total_steps;
-  if (options.csv_path) csv_ = std::make_unique<CsvLog>(*options.csv_path);
+  if (options.csv_path) csv_ = std::make_unique<CsvLog>(*options.csv_path, shared_.user_metrics->names());
 
   try {
     monitor_thread_ = monitor::spawn_monitor_thread(shared_.metrics, shared_.running,
@@ -110,6 +110,7 @@ void Logger::update(const UpdateArgs& a) noexcept {
   VORLISK_METRICS(VORLISK_STORE_)
 #undef VORLISK_STORE_
   if (a.gpu_usage) m.gpu_sampled.store(true, std::memory_order_release);
+  shared_.user_metrics->store(a.user);
 
   append_history(a);
   write_csv_row();
@@ -139,7 +140,10 @@ void Logger::append_history(const UpdateArgs& a) noexcept {
 #define VORLISK_POINT_(name, used, total) point.name = usage_percent(m.used.load(), m.total.load());
   VORLISK_DERIVED_HISTORY(VORLISK_POINT_)
 #undef VORLISK_POINT_
-  history->append(point);
+  const UserMetrics& user = *shared_.user_metrics;
+  double user_point[kMaxUserMetrics];
+  for (std::size_t i = 0; i < user.size(); ++i) user_point[i] = user.value(i);
+  history->append(point, {user_point, user.size()});
   last_history_step_ = a.steps;
 }
 
@@ -155,6 +159,9 @@ void Logger::write_csv_row() noexcept {
 #define VORLISK_FIELD_(cell, type, kind, arg, hist, csv) VORLISK_IF_CSV(csv)(row.cell = m.cell.load();)
   VORLISK_METRICS(VORLISK_FIELD_)
 #undef VORLISK_FIELD_
+  const UserMetrics& user = *shared_.user_metrics;
+  row.user_count = user.size();
+  for (std::size_t i = 0; i < user.size(); ++i) row.user[i] = user.value(i);
   csv_->try_write_row(row);
 }
 

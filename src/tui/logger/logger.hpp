@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "tui/logger/csv_log.hpp"
 #include "tui/logger/fork_generation.hpp"
@@ -26,23 +27,26 @@ struct LoggerOptions {
   std::uint64_t monitor_interval_ms = 1000;
   std::uint64_t update_interval_steps = 10000;
   std::uint64_t total_steps = 0;  // the run's length, for its progress and time left; 0: unknown
+  std::vector<std::string> user_metrics{};  // the training loop's own metrics, by name
   monitor::Sources monitor_sources;
 };
 
 // update()'s arguments. Those received IF_GIVEN (gpu_usage, gpu_memory and
 // total_gpu_memory, in MiB for the last two) leave their cells as they are when
-// absent.
+// absent, as do the user's metrics that `user` does not give.
 struct UpdateArgs {
 #define VORLISK_ARG_(cell, type, kind, arg, hist, csv) \
   VORLISK_IF_ARG(kind)(ArgType<ArgKind::kind, type> arg{};)
   VORLISK_METRICS(VORLISK_ARG_)
 #undef VORLISK_ARG_
+  UserValues user{};
 };
 
 class Logger {
  public:
-  // Throws CsvCreateError when the CSV file cannot be created (no thread is started
-  // then), std::bad_alloc when the histories cannot be reserved, and
+  // Throws UserMetricNameError for user metrics that cannot be so named and
+  // CsvCreateError when the CSV file cannot be created (no file is made or thread
+  // started then), std::bad_alloc when the histories cannot be reserved, and
   // std::runtime_error("failed to spawn thread: ...") when a thread cannot start.
   explicit Logger(LoggerOptions options);
   Logger(const Logger&) = delete;

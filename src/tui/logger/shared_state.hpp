@@ -7,12 +7,15 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "tui/logger/history.hpp"
 #include "tui/logger/metrics.hpp"
 #include "tui/logger/mode.hpp"
 #include "tui/logger/poison_lock.hpp"
 #include "tui/logger/running_flag.hpp"
+#include "tui/logger/user_metrics.hpp"
 
 namespace vorlisk::tui {
 
@@ -27,6 +30,8 @@ struct SharedState {
   std::shared_ptr<std::atomic<bool>> quit_requested;
   // Set by the s key, taken (and cleared) by the training loop's should_save().
   std::shared_ptr<std::atomic<bool>> save_requested;
+  // The training loop's own metrics, named at construction; update() writes them.
+  std::shared_ptr<UserMetrics> user_metrics;
 
   // Fixed before the threads start, so that every copy reads them freely.
   std::chrono::steady_clock::time_point start_time{};  // when the logger was created
@@ -37,9 +42,12 @@ struct SharedState {
   };
 
   // Zeroed metrics, empty histories with room for history_len points, running,
-  // not paused, no quit or save requested, started now, no total of steps. Throws
-  // std::bad_alloc when the histories cannot be reserved.
-  static SharedState create(TUIMode mode, std::size_t history_len);
+  // not paused, no quit or save requested, started now, no total of steps; the
+  // user's metrics named `user_metrics`, none given yet. Throws UserMetricNameError
+  // for names that cannot be used, std::bad_alloc when the histories cannot be
+  // reserved.
+  static SharedState create(TUIMode mode, std::size_t history_len,
+                            std::vector<std::string> user_metrics = {});
 };
 
 }  // namespace vorlisk::tui
