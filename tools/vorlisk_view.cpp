@@ -12,6 +12,7 @@
 #include <exception>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "tui/logger/shared_state.hpp"
 #include "tui/term/backend.hpp"
@@ -28,12 +29,15 @@ constexpr const char* kUsage =
     "                    [--cpu PERCENT] [--memory MIB] [--total-memory MIB]\n"
     "                    [--gpu-usage PERCENT] [--gpu-memory MIB] [--total-gpu-memory MIB]\n"
     "                    [--elapsed SECONDS] [--total-steps N] [--paused]\n"
+    "                    [--metrics NAME,NAME,...]\n"
     "\n"
     "Draws one view from the given figures (defaults: a run in mid-training) and a\n"
     "history of N points (default 100) along a learning curve ending at --steps.\n"
     "--gpu adds GPU figures (usage 71 %, 6 of 8 GiB unless given). --elapsed is the\n"
     "time since the logger started (default 754); --total-steps N shows the progress\n"
-    "towards N steps; --paused draws the view as it shows while drawing is paused.\n";
+    "towards N steps; --paused draws the view as it shows while drawing is paused.\n"
+    "--metrics adds the training loop's own metrics of these names, with made-up\n"
+    "values of different scales.\n";
 
 [[noreturn]] void usage_error(std::string_view message) {
   std::fprintf(stderr, "vorlisk_view: %.*s\n\n%s", static_cast<int>(message.size()),
@@ -74,6 +78,7 @@ struct Options {
   double gpu_usage = 71.0;
   std::uint64_t gpu_memory_mb = 6'144;
   std::uint64_t total_gpu_memory_mb = 8'192;
+  std::vector<std::string> metrics;
 };
 
 Options parse_options(int argc, char** argv) {
@@ -110,6 +115,12 @@ Options parse_options(int argc, char** argv) {
     } else if (arg == "--gpu-memory") { o.gpu_memory_mb = parse<std::uint64_t>(arg, value);
     } else if (arg == "--elapsed") { o.elapsed_s = parse<std::uint64_t>(arg, value);
     } else if (arg == "--total-steps") { o.total_steps = parse<std::uint64_t>(arg, value);
+    } else if (arg == "--metrics") {
+      for (std::size_t start = 0; start <= value.size();) {
+        std::size_t comma = std::min(value.find(',', start), value.size());
+        o.metrics.emplace_back(value.substr(start, comma - start));
+        start = comma + 1;
+      }
     } else if (arg == "--total-gpu-memory") {
       o.total_gpu_memory_mb = parse<std::uint64_t>(arg, value);
     } else {
@@ -138,6 +149,13 @@ void store_metrics(const Options& o, MetricsBuffer& m) {
   }
 }
 
+// Metric k of the user's at time t in (0, 1]: a wave on a scale of 10^(1 - k % 4),
+// drifting down.
+double user_metric(std::size_t k, double t) {
+  return std::pow(10.0, 1.0 - static_cast<double>(k % 4)) * (1.2 - 0.5 * t) *
+         (1.0 + 0.3 * std::sin(t * 9.0 + static_cast<double>(k)));
+}
+
 // A deterministic run: evenly spaced points up to the current step count, the
 // reward climbing towards its current value, losses falling, device load
 // wandering around the current figures.
@@ -160,7 +178,9 @@ void fill_history(const Options& o, HistoryBuffer& history) {
       p.gpu_usage = o.gpu_usage * (1.0 + 0.1 * std::cos(static_cast<double>(k) * 0.5));
       p.gpu_memory_percent = gpu_memory * (0.9 + 0.1 * t);
     }
-    history.append(p);
+    double user[kMaxUserMetrics];
+    for (std::size_t m = 0; m < o.metrics.size() && m < kMaxUserMetrics; ++m) user[m] = user_metric(m, t);
+    history.append(p, {user, std::min(o.metrics.size(), kMaxUserMetrics)});
   }
 }
 
@@ -168,8 +188,11 @@ void fill_history(const Options& o, HistoryBuffer& history) {
 
 int main(int argc, char** argv) try {
   Options o = parse_options(argc, argv);
-  SharedState state = SharedState::create(o.mode, o.history);
+  SharedState state = SharedState::create(o.mode, o.history, o.metrics);
   store_metrics(o, *state.metrics);
+  double latest[kMaxUserMetrics];
+  for (std::size_t m = 0; m < o.metrics.size(); ++m) latest[m] = user_metric(m, 1.0);
+  state.user_metrics->store({latest, static_cast<std::uint32_t>((std::uint64_t{1} << o.metrics.size()) - 1)});
   fill_history(o, *state.history->lock());
   state.start_time = state.now() - std::chrono::seconds(o.elapsed_s);
   state.total_steps = o.total_steps;

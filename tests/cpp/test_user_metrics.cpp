@@ -1,13 +1,16 @@
 // The training loop's own metrics: cells that keep the last value given, histories
-// in step with the built-in ones, CSV columns after the built-in ones.
+// in step with the built-in ones, CSV columns after the built-in ones, and the
+// dashboard's panel and the chart view's charts laid out to fit.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tui/logger/logger.hpp"
+#include "tui/views/views.hpp"
 #include "tui_test_support.hpp"
 
 namespace vorlisk::tui {
@@ -53,4 +56,64 @@ TEST(UserMetrics, KeepTheirLastValueInCellsHistoriesAndCsvRows) {
 
 }  // namespace
 
+namespace views {
+namespace {
+
+using testing::ViewState;
+
+// Latest values in four significant digits (three beyond 1e-4 .. 1e6), N/A before
+// the first, names in one column and a sparkline of the newest points on the right.
+TEST(UserMetricsPanel, ValuesNamesAndSparklines) {
+  ViewState v({}, {"kl", "clip_frac", "lr"});
+  for (double kl : {1.0, 2.0, 3.0, 4.0, 5.0}) v.append({}, {kl, NAN, 0.5});
+  const double latest[] = {0.0123, 0.0, 3e-7};
+  v.state.user_metrics->store({latest, 0b101});
+  EXPECT_EQ(rows(v.draw(80, 4, render_user_metrics)),
+            (std::vector<std::string>{
+                "┌ Metrics " + testing::line(69) + "┐",
+                "│kl          0.01230 ▁▂▄▆█              clip_frac       N/A                    │",
+                "│lr         3.00e-07 ▄▄▄▄▄" + std::string(53, ' ') + "│",
+                "└" + testing::line(78) + "┘"}));
+  for (auto [value, text] : {std::pair{12345.6, " 12346 "}, {-0.5, " -0.5000 "}, {1234567.0, " 1.23e+06 "},
+                             {NAN, " NaN "}, {-INFINITY, " -inf "}, {0.0, " 0 "}, {1e-4, " 0.000100 "}}) {
+    v.state.user_metrics->store({&value, 0b1});
+    EXPECT_NE(v.draw(80, 4, render_user_metrics).row_text(1).find(text), std::string::npos) << text;
+  }
+}
+
+// At every size each metric shows (names cut in the narrowest charts), every panel
+// keeps its own rectangle (as many top-left corners as panels), the dashboard's
+// sparklines keep their 8 rows and the key help stays at the bottom.
+TEST(UserMetricsLayout, EveryMetricShowsAndNothingOverlaps) {
+  const std::vector<std::string> eight = {"kl",      "clip_frac", "lr",            "episode_len",
+                                          "epsilon", "grad_norm", "explained_var", "q_value"};
+  for (std::size_t n : {1u, 3u, 8u}) {
+    for (auto [width, height] : {std::pair<std::uint16_t, std::uint16_t>{200, 60}, {120, 40}, {80, 24}}) {
+      ViewState v({}, std::vector<std::string>(eight.begin(), eight.begin() + static_cast<std::ptrdiff_t>(n)));
+      for (auto [view, boxes] : {std::pair{&render_dashboard, std::size_t{11}}, {&render_chart_dashboard, 11 + n}}) {
+        const term::Buffer b = v.draw(width, height, view);
+        std::string screen;
+        std::size_t corners = 0;
+        for (const std::string& row : rows(b)) {
+          screen += row + "\n";
+          for (std::size_t at = row.find("┌"); at != std::string::npos; at = row.find("┌", at + 1)) ++corners;
+        }
+        const std::string where = std::to_string(n) + " at " + std::to_string(width) + "x" + std::to_string(height);
+        EXPECT_EQ(corners, boxes) << where << "\n" << screen;
+        for (std::size_t i = 0; i < n; ++i) {
+          const std::string name =
+              view == &render_dashboard ? eight[i] + " " : "┌ " + eight[i].substr(0, 6);
+          EXPECT_NE(screen.find(name), std::string::npos) << eight[i] << ", " << where << "\n" << screen;
+        }
+        EXPECT_NE(b.row_text(static_cast<std::uint16_t>(height - 2)).find("[q] Quit"), std::string::npos) << where;
+        for (std::uint16_t y = 8; y < 16 && view == &render_dashboard; ++y) {
+          EXPECT_EQ(b.row_text(y).find("┌ Metrics"), std::string::npos) << where << "\n" << screen;
+        }
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace views
 }  // namespace vorlisk::tui

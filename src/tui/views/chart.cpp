@@ -50,6 +50,8 @@ constexpr ChartCell kGpu{" GPU % ", " GPU % ", {{{"GPU", Color::Green, &HistoryB
 constexpr ChartCell kVram{" VRAM % ", " VRAM % ",
                           {{{"VRAM", Color::Magenta, &HistoryBuffer::gpu_memory_percent}}}, 1, {}};
 
+}  // namespace
+
 // (steps[i], values[i]) for every index both sequences have, oldest first. A NaN
 // value (a sample that does not exist) stays in the list: the chart draws neither it
 // nor a line to it, and the x axis still spans every step.
@@ -72,6 +74,8 @@ void render_waiting(term::Frame& frame, Rect area, std::string_view title) noexc
   paragraph.block = titled(title);
   paragraph.render(area, frame.buffer);
 }
+
+namespace {
 
 // One cell of the grid, with the history lock held only for this cell.
 void render_cell(term::Frame& frame, Rect area, const SharedState& state, const ChartCell& cell) {
@@ -149,7 +153,7 @@ void render_chart_grid(term::Frame& frame, Rect area, const SharedState& state) 
 }
 
 void render_chart_dashboard(term::Frame& frame, const SharedState& state) {
-  render_panels(frame, state, 10, render_chart_grid,
+  render_panels(frame, state, 10, render_charts,
                 " [q] Quit  [p] Pause  [m] Switch Mode  [s] Save Checkpoint ");
 }
 

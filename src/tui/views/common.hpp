@@ -92,6 +92,14 @@ struct ChartBounds {
 };
 ChartBounds chart_bounds(std::span<const std::vector<term::Point>> series) noexcept;
 
+// A chart's points: (steps[i], values[i]) for every index both sequences have,
+// oldest first.
+std::vector<term::Point> plot_points(const RingBuffer<std::uint64_t>& steps,
+                                     const RingBuffer<double>& values);
+
+// A chart cell before the first history point: "Waiting for data..." under `title`.
+void render_waiting(term::Frame& frame, term::Rect area, std::string_view title) noexcept;
+
 // While drawing is paused: " PAUSED " at the right end of the top border of the
 // block drawn over `block`. The frame stays on screen until drawing resumes.
 void render_paused_mark(term::Frame& frame, term::Rect block, const SharedState& state) noexcept;

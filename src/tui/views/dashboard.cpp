@@ -255,7 +255,7 @@ void render_sparklines(term::Frame& frame, Rect area, const SharedState& state) 
 }
 
 void render_dashboard(term::Frame& frame, const SharedState& state) {
-  render_panels(frame, state, 8, render_sparklines,
+  render_panels(frame, state, 8, render_sparklines_and_user_metrics,
                 " [q] Quit  [p] Pause  [m] Toggle Mode  [s] Save Checkpoint ");
 }
 
