@@ -10,7 +10,9 @@ reaches --target (CartPole's episodes last at most 200 steps), when a budget run
 when q is pressed in the monitor. Without a terminal the monitor says so once on
 standard error and the script prints one progress line per update instead. Pressing s
 in the monitor saves the networks' parameters to --save (an .npz file); the summary
-printed at the end says where.
+printed at the end says where. Beside the losses, the monitor and the CSV file show each
+update's KL divergence, clip fraction and mean episode length, declared to the logger as
+metrics of the script's own.
 
 The agent is two small multilayer perceptrons (4-32-32-2 for the policy, 4-32-32-1 for
 the value) with hand-written gradients and Adam. Each update collects --horizon steps
@@ -128,6 +130,8 @@ class UpdateStats:
     policy_loss: float
     value_loss: float
     entropy: float
+    kl: float         # approximate KL divergence of the new policy from the one that acted
+    clip_frac: float  # share of samples whose probability ratio the clip cut off
 
 
 class Agent:
@@ -158,7 +162,7 @@ class Agent:
         cfg = self.cfg
         n = obs.shape[0]
         size = n // cfg.minibatches
-        stats = np.zeros(3)
+        stats = np.zeros(5)
         for _ in range(cfg.epochs):
             order = self.rng.permutation(n)
             for k in range(cfg.minibatches):
@@ -182,6 +186,9 @@ class Agent:
         surr1 = ratio * adv
         surr2 = np.clip(ratio, 1.0 - cfg.clip, 1.0 + cfg.clip) * adv
         policy_loss = -np.minimum(surr1, surr2).mean()
+        # The estimator (r - 1) - log r: never negative, and low-variance.
+        kl = float(np.mean((ratio - 1.0) - np.log(ratio)))
+        clip_frac = float(np.mean(np.abs(ratio - 1.0) > cfg.clip))
         entropy = -(probs * logp_all).sum(1)
         # d(loss)/d(log p of the taken action): the unclipped side carries the gradient.
         d_logp = np.where(surr1 <= surr2, -adv * ratio, 0.0).astype(F32) / b
@@ -196,7 +203,7 @@ class Agent:
         error = values[:, 0] - returns
         value_loss = 0.5 * float(np.mean(error * error))
         self.critic_opt.step(self.critic.backward(cache, (error / b)[:, None]), lr)
-        return np.array([policy_loss, value_loss, entropy.mean()])
+        return np.array([policy_loss, value_loss, entropy.mean(), kl, clip_frac])
 
 
 def log_softmax(logits: np.ndarray) -> np.ndarray:
@@ -301,8 +308,12 @@ def train(cfg: Config, logger=None, progress=None, save_path: str | None = None)
             elapsed = time.perf_counter() - start
             sps = n * t_len / max(time.perf_counter() - update_start, 1e-9)
             if logger is not None:
+                # The metrics declared when the logger was made go in by name; the
+                # episode length only when an episode ended.
+                lengths = {"episode_len": logs["mean_length"]} if logs["episode_count"] > 0 else {}
                 logger.update(steps, episodes, mean_return, sps, policy_loss=stats.policy_loss,
-                              value_loss=stats.value_loss, entropy=stats.entropy)
+                              value_loss=stats.value_loss, entropy=stats.entropy,
+                              kl=stats.kl, clip_frac=stats.clip_frac, **lengths)
             if progress is not None:
                 progress(updates, steps, episodes, mean_return, sps, stats, elapsed)
             if logger is not None and logger.should_save() and save_path:
@@ -388,7 +399,8 @@ def main(argv: list[str] | None = None) -> int:
     save_path = args.save and (args.save if args.save.endswith(".npz") else args.save + ".npz")
     logger = None
     if args.mode != "none":
-        logger = vorlisk.TUILogger(mode=args.mode, csv_path=csv_path, total_steps=args.steps)
+        logger = vorlisk.TUILogger(mode=args.mode, csv_path=csv_path, total_steps=args.steps,
+                                   metrics=("kl", "clip_frac", "episode_len"))
     elif csv_path:
         if args.csv:
             print("--csv needs the monitor (a --mode other than none); no CSV is written",

@@ -29,7 +29,7 @@ def test_cartpole_learner_rises_far_above_random_and_logs_every_update(tmp_path)
     returns = [float(r["mean_reward"]) for r in rows]
     assert returns[0] < 40 and returns[-1] > 100
     assert [int(r["steps"]) for r in rows] == [1024 * 16 * (i + 1) for i in range(updates)]
-    for column in ("policy_loss", "value_loss", "entropy", "sps"):
+    for column in ("policy_loss", "value_loss", "entropy", "sps", "kl", "clip_frac", "episode_len"):
         assert all(r[column] not in ("", "0", "0.0") for r in rows), column
     summary = result.stdout.strip().splitlines()[-1]
     assert summary.startswith("Step budget used up") and str(tmp_path / "metrics.csv") in summary
