@@ -23,12 +23,20 @@
 namespace vorlisk::python {
 namespace {
 
+// update()'s parameters and the most metrics a logger has.
+constexpr std::size_t kMaxKeywords = 10 + tui::kMaxUserMetrics;
+
 struct LoggerObject {
   PyObject_HEAD
   tui::Logger* logger;  // owned; null only if construction failed
   // update()'s keyword names, interned: its own parameters, then the logger's
   // metrics. Null only if construction failed.
   PyObject* keywords;
+  // A call site passes the same tuple of keyword names on every call: the last one
+  // seen (held, so that no other tuple can take its address) and the index in
+  // `keywords` of each of its names, so that binding it again takes no search.
+  PyObject* last_kwnames;
+  std::uint8_t last_slots[kMaxKeywords];
 };
 
 tui::Logger& logger_of(PyObject* self) { return *reinterpret_cast<LoggerObject*>(self)->logger; }
@@ -64,6 +72,7 @@ constexpr const char* kUpdateNames[] = {VORLISK_METRICS(VORLISK_NAME_)};
 constexpr tui::ArgKind kUpdateKinds[] = {VORLISK_METRICS(VORLISK_KIND_)};
 #undef VORLISK_KIND_
 constexpr std::size_t kUpdateArgs = std::size(kUpdateNames);
+static_assert(kMaxKeywords == kUpdateArgs + tui::kMaxUserMetrics && kMaxKeywords <= 256);
 constexpr std::size_t kUpdateRequired = std::ranges::count(kUpdateKinds, tui::ArgKind::EVERY);
 static_assert(std::ranges::is_partitioned(kUpdateKinds,
                                           [](tui::ArgKind k) { return k == tui::ArgKind::EVERY; }),
@@ -219,6 +228,7 @@ void logger_dealloc(PyObject* self) {
   // holding the interpreter lock cannot deadlock.
   delete reinterpret_cast<LoggerObject*>(self)->logger;
   Py_XDECREF(reinterpret_cast<LoggerObject*>(self)->keywords);
+  Py_XDECREF(reinterpret_cast<LoggerObject*>(self)->last_kwnames);
   type->tp_free(self);
   Py_DECREF(type);
 }
@@ -279,7 +289,7 @@ Py_ssize_t keyword_index(PyObject* keywords, PyObject* key) {
 // (absent ones nullptr), and the logger's metrics into `metrics`, by keyword only,
 // setting bit i of *given for metrics[i]. Errors are worded as bind_arguments words
 // them.
-bool bind_update(PyObject* keywords, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+bool bind_update(LoggerObject* object, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
                  PyObject** a, PyObject** metrics, std::uint32_t* given) {
   if (static_cast<std::size_t>(nargs) > kUpdateArgs) {
     PyErr_Format(PyExc_TypeError, "update() takes at most %zu arguments (%zd given)", kUpdateArgs,
@@ -291,9 +301,11 @@ bool bind_update(PyObject* keywords, PyObject* const* args, Py_ssize_t nargs, Py
   }
   *given = 0;
   const Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
+  const bool known = kwnames == object->last_kwnames;
+  std::uint8_t slots[kMaxKeywords];
   for (Py_ssize_t k = 0; k < nkw; ++k) {
     PyObject* key = PyTuple_GET_ITEM(kwnames, k);
-    const Py_ssize_t index = keyword_index(keywords, key);
+    const Py_ssize_t index = known ? object->last_slots[k] : keyword_index(object->keywords, key);
     if (index < 0) {
       if (!PyErr_Occurred()) {
         PyErr_Format(PyExc_TypeError, "update() got an unexpected keyword argument '%U'", key);
@@ -312,6 +324,14 @@ bool bind_update(PyObject* keywords, PyObject* const* args, Py_ssize_t nargs, Py
       metrics[slot - kUpdateArgs] = args[nargs + k];
       *given |= bit;
     }
+    // Names are neither unknown nor repeated here, so there are at most kMaxKeywords.
+    if (!known) slots[k] = static_cast<std::uint8_t>(slot);
+  }
+  if (!known && nkw != 0) {
+    PyObject* previous = object->last_kwnames;
+    object->last_kwnames = Py_NewRef(kwnames);
+    Py_XDECREF(previous);
+    std::copy_n(slots, nkw, object->last_slots);
   }
   for (std::size_t i = 0; i < kUpdateRequired; ++i) {
     if (!a[i]) {
@@ -329,7 +349,7 @@ PyObject* logger_update(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
   PyObject* a[kUpdateArgs];
   PyObject* metrics[tui::kMaxUserMetrics];
   std::uint32_t named = 0;
-  if (!bind_update(object->keywords, args, nargs, kwnames, a, metrics, &named)) return nullptr;
+  if (!bind_update(object, args, nargs, kwnames, a, metrics, &named)) return nullptr;
   // Everything is converted before anything is stored, so a bad argument
   // changes nothing.
   tui::UpdateArgs u;
@@ -342,9 +362,13 @@ PyObject* logger_update(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
   double values[tui::kMaxUserMetrics];
   for (std::uint32_t rest = named; rest != 0; rest &= rest - 1) {
     const auto m = static_cast<std::size_t>(std::countr_zero(rest));
-    if (metrics[m] == Py_None) continue;
-    const std::string& name = object->logger->shared().user_metrics->names()[m];
-    if (!float_arg(metrics[m], name.c_str(), &values[m])) return nullptr;
+    PyObject* o = metrics[m];
+    if (o == Py_None) continue;
+    if (PyFloat_CheckExact(o)) {
+      values[m] = PyFloat_AS_DOUBLE(o);
+    } else if (!to_f64(o, object->logger->shared().user_metrics->names()[m].c_str(), &values[m])) {
+      return nullptr;
+    }
     u.user.given |= std::uint32_t{1} << m;
   }
   u.user.values = values;

@@ -59,3 +59,21 @@ def test_a_bad_update_stores_none_of_its_metrics(tmp_path, kwargs, error, text):
             logger.update(1, 0, 0.0, 0.0, **kwargs)
         logger.update(2, 0, 0.0, 0.0)
     assert user_columns(path) == [["kl"], ["NaN"]]
+
+
+def test_each_value_lands_in_its_column_whatever_the_call_site(tmp_path):
+    # A ** call makes a fresh tuple of names each time, which may take the address of
+    # the one just freed; a literal call site passes the same tuple every time.
+    calls = [{"a": 1}, {"b": 2}, {"a": 3, "b": 4}, {"b": 5, "a": 6}, {"b": 7}] * 2
+    path = tmp_path / "m.csv"
+    with TUILogger(csv_path=str(path), metrics=["a", "b"]) as logger:
+        for i, kwargs in enumerate(calls):
+            logger.update(i, 0, 0.0, 0.0, **kwargs)
+        for i in range(3):
+            logger.update(i, 0, 0.0, 0.0, b=-i)
+            logger.update(i, 0, 0.0, 0.0, a=i)
+    expected, last = [], {"a": math.nan, "b": math.nan}
+    for kwargs in calls + [{"b": -i} if k == 0 else {"a": i} for i in range(3) for k in (0, 1)]:
+        last.update(kwargs)
+        expected.append([f"{last['a']:.6f}".replace("nan", "NaN"), f"{last['b']:.6f}".replace("nan", "NaN")])
+    assert user_columns(path) == [["a", "b"]] + expected
