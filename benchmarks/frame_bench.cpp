@@ -1,7 +1,8 @@
 // What drawing the training monitor costs the training process: CPU time per frame
 // (building the view into a cell buffer plus the terminal's diff against the
 // previous frame, written to an output that discards it) and bytes written, for
-// each view at 200 x 60 with a full 1,000-point history and GPU figures.
+// each view at 200 x 60 with a full 1,000-point history and GPU figures, and the
+// dashboard and chart views again with eight metrics of the training loop's own.
 //
 //   frame_bench [frames]
 #include <time.h>
@@ -9,6 +10,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cmath>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -33,9 +36,21 @@ double thread_cpu_ns() {
   return static_cast<double>(ts.tv_sec) * 1e9 + static_cast<double>(ts.tv_nsec);
 }
 
+const std::vector<std::string> kUserMetrics = {"kl",      "clip_frac", "lr",            "episode_len",
+                                               "epsilon", "grad_norm", "explained_var", "q_value"};
+
+// Metric k of the loop's own at point i: waves on scales from 0.01 to 100.
+double user_metric(std::size_t k, std::size_t i) {
+  return std::pow(10.0, static_cast<double>(k % 5) - 2.0) * (1.5 + std::sin(static_cast<double>(i) * 0.05 + static_cast<double>(k)));
+}
+
 // A run in mid-training: a 1,000-point history along a learning curve.
-SharedState make_state(std::size_t points) {
-  SharedState state = SharedState::create(TUIMode::Chart, points);
+SharedState make_state(std::size_t points, std::size_t user_metrics) {
+  SharedState state = SharedState::create(
+      TUIMode::Chart, points, {kUserMetrics.begin(), kUserMetrics.begin() + static_cast<std::ptrdiff_t>(user_metrics)});
+  double latest[8];
+  for (std::size_t k = 0; k < user_metrics; ++k) latest[k] = user_metric(k, points);
+  state.user_metrics->store({latest, (1u << user_metrics) - 1});
   MetricsBuffer& m = *state.metrics;
   m.episodes.store(81'234);
   m.mean_reward.store(187.35);
@@ -53,6 +68,8 @@ SharedState make_state(std::size_t points) {
   for (std::size_t i = 0; i < points; ++i) {
     double t = static_cast<double>(i) / static_cast<double>(points);
     double wiggle = static_cast<double>((i * 7919) % 101) / 100.0 - 0.5;
+    double user[8];
+    for (std::size_t k = 0; k < user_metrics; ++k) user[k] = user_metric(k, i);
     history->append({.steps = (i + 1) * 10'000,
                      .mean_reward = 200.0 * t + 10.0 * wiggle,
                      .sps = 51'000.0,
@@ -61,7 +78,8 @@ SharedState make_state(std::size_t points) {
                      .cpu_usage = 40.0 + 10.0 * wiggle,
                      .gpu_usage = 70.0 + 10.0 * wiggle,
                      .memory_percent = 30.0 + 5.0 * t,
-                     .gpu_memory_percent = 75.0});
+                     .gpu_memory_percent = 75.0},
+                    {user, user_metrics});
   }
   return state;
 }
@@ -72,8 +90,8 @@ struct Result {
   std::size_t point_bytes;   // a frame after a new history point
 };
 
-Result measure(TUIMode mode, int frames) {
-  SharedState state = make_state(1000);
+Result measure(TUIMode mode, std::size_t user_metrics, int frames) {
+  SharedState state = make_state(1000, user_metrics);
   CountingOutput output;
   term::Terminal terminal(output, term::ColorMode::Colors);
   const term::Size size{200, 60};
@@ -99,9 +117,11 @@ Result measure(TUIMode mode, int frames) {
   next_frame();
   r.step_bytes = output.written - before;
 
+  const double user[8] = {0.02, 0.2, 2.0, 20.0, 200.0, 0.02, 0.2, 2.0};
   state.history->lock()->append({.steps = steps, .mean_reward = 210.0, .policy_loss = 0.01,
                                  .value_loss = 0.3, .cpu_usage = 45.0, .gpu_usage = 72.0,
-                                 .memory_percent = 35.0, .gpu_memory_percent = 75.0});
+                                 .memory_percent = 35.0, .gpu_memory_percent = 75.0},
+                                {user, user_metrics});
   before = output.written;
   next_frame();
   r.point_bytes = output.written - before;
@@ -114,17 +134,21 @@ int main(int argc, char** argv) {
   const int frames = argc > 1 ? std::max(1, std::atoi(argv[1])) : 200;
   std::printf("200 x 60 cells, 1,000-point history, GPU figures; CPU time of the drawing thread,\n"
               "median of 9 batches of %d frames (each frame with a new step count)\n\n", frames);
-  std::printf("| view      | CPU per frame | vs 1 ms target | core share at 100 ms | bytes, steps changed "
+  std::printf("| view                  | CPU per frame | vs 1 ms target | core share at 100 ms | bytes, steps changed "
               "| bytes, new history point |\n");
   std::printf("|---|---|---|---|---|---|\n");
   const struct {
     const char* name;
     TUIMode mode;
-  } views[] = {{"minimal", TUIMode::Minimal}, {"dashboard", TUIMode::Dashboard},
-               {"chart", TUIMode::Chart}};
+    std::size_t user_metrics;
+  } views[] = {{"minimal", TUIMode::Minimal, 0},
+               {"dashboard", TUIMode::Dashboard, 0},
+               {"chart", TUIMode::Chart, 0},
+               {"dashboard + 8 metrics", TUIMode::Dashboard, 8},
+               {"chart + 8 metrics", TUIMode::Chart, 8}};
   for (const auto& v : views) {
-    Result r = measure(v.mode, frames);
-    std::printf("| %-9s | %9.1f us | %13.2fx | %19.3f%% | %20zu | %24zu |\n", v.name, r.cpu_us,
+    Result r = measure(v.mode, v.user_metrics, frames);
+    std::printf("| %-21s | %9.1f us | %13.2fx | %19.3f%% | %20zu | %24zu |\n", v.name, r.cpu_us,
                 r.cpu_us / 1000.0, r.cpu_us / 100'000.0 * 100.0, r.step_bytes, r.point_bytes);
   }
   return 0;
