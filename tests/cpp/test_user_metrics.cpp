@@ -3,6 +3,7 @@
 // dashboard's panel and the chart view's charts laid out to fit.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <sstream>
 #include <string>
@@ -79,6 +80,20 @@ TEST(UserMetricsPanel, ValuesNamesAndSparklines) {
     v.state.user_metrics->store({&value, 0b1});
     EXPECT_NE(v.draw(80, 4, render_user_metrics).row_text(1).find(text), std::string::npos) << text;
   }
+}
+
+// Infinite values neither blank a chart nor stretch its axis; in the panel they take
+// the ends of the sparkline.
+TEST(UserMetricsCharts, NonFiniteValuesDraw) {
+  ViewState v({}, {"loss"});
+  for (double loss : {1.0, HUGE_VAL, -HUGE_VAL, std::nan(""), 2.0}) v.append({.steps = 10000}, {loss});
+  const double latest = HUGE_VAL;
+  v.state.user_metrics->store({&latest, 0b1});
+  const std::vector<std::string> chart = rows(v.draw(100, 20, render_charts));
+  const auto title = std::ranges::find_if(chart, [](const std::string& row) { return row.starts_with("┌ loss inf ─"); });
+  ASSERT_NE(title, chart.end());
+  EXPECT_TRUE(title[1].starts_with("│2.05│") && title[3].starts_with("│0.95│")) << title[1] << "\n" << title[3];
+  EXPECT_EQ(v.draw(40, 3, render_user_metrics).row_text(1), "│loss       inf ▁█▁ █" + std::string(18, ' ') + "│");
 }
 
 // At every size each metric shows (names cut in the narrowest charts), every panel

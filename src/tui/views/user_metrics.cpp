@@ -133,15 +133,19 @@ void render_entry(term::Frame& frame, Rect area, std::uint16_t name_width, std::
   sparkline.render({static_cast<std::uint16_t>(spark_x), area.y, spark_width, 1}, frame.buffer);
 }
 
-// Labels as fine as the range needs: a KL divergence near 0.01 would read 0.01
-// three times with the built-in charts' two decimals.
+// Labels as fine as the range needs (a KL divergence near 0.01 would read 0.01
+// three times with the built-in charts' two decimals), up to seven significant
+// digits, so that a flat series far from zero does not take half the chart for them.
 term::Axis value_axis(std::pair<double, double> bounds) {
   term::Axis axis = create_y_axis({}, bounds);
   const double span = bounds.second - bounds.first;
+  const double magnitude = std::fmax(std::fabs(bounds.first), std::fabs(bounds.second));
+  const int whole_digits = magnitude >= 1.0 && magnitude < 1e6 ? static_cast<int>(std::floor(std::log10(magnitude))) + 1 : 0;
   const int decimals = span > 0.0 && std::isfinite(span)
-                           ? std::clamp(2 - static_cast<int>(std::floor(std::log10(span))), 0, 6)
+                           ? std::clamp(2 - static_cast<int>(std::floor(std::log10(span))), 0,
+                                        std::clamp(7 - whole_digits, 0, 6))
                            : 2;
-  const bool large = std::fmax(std::fabs(bounds.first), std::fabs(bounds.second)) >= 1e6;
+  const bool large = magnitude >= 1e6;
   const double at[] = {bounds.first, (bounds.first + bounds.second) * 0.5, bounds.second};
   for (std::size_t k = 0; k < axis.labels.size() && k < std::size(at); ++k) {
     StackText label;
@@ -166,7 +170,12 @@ void render_user_chart(term::Frame& frame, Rect area, const SharedState& state, 
     return;
   }
   const std::vector<term::Point> points = plot_points(history->steps(), history->user(i));
-  const ChartBounds bounds = chart_bounds({&points, 1});
+  // An infinite value (a run that diverged) would stretch the axis past every other
+  // value; it is left out of the bounds, as the chart leaves it out of the plot.
+  auto infinite = [](const term::Point& p) { return std::isinf(p.y); };
+  std::vector<term::Point> finite;
+  if (std::ranges::any_of(points, infinite)) std::ranges::remove_copy_if(points, std::back_inserter(finite), infinite);
+  const ChartBounds bounds = chart_bounds({finite.empty() ? &points : &finite, 1});
   const term::Dataset dataset{{}, points, term::fg(color_of(i))};  // the title names it: no legend
   term::Chart chart;
   chart.datasets = {&dataset, 1};
