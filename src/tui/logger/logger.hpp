@@ -44,7 +44,7 @@ struct UpdateArgs {
 
 class Logger {
  public:
-  // Throws UserMetricNameError for user metrics that cannot be so named and
+  // Throws UserMetricNameError for names the user's metrics cannot have and
   // CsvCreateError when the CSV file cannot be created (no file is made or thread
   // started then), std::bad_alloc when the histories cannot be reserved, and
   // std::runtime_error("failed to spawn thread: ...") when a thread cannot start.

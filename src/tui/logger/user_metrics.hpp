@@ -61,7 +61,7 @@ class UserMetrics {
   bool given(std::size_t i) const noexcept { return cells_[i].given.load(std::memory_order_acquire); }
 
   // Stores the values given; a metric not given keeps its value. Lock-free; one
-  // writer at a time.
+  // writer at a time. Bits of update.given from size() up must be clear.
   void store(const UserValues& update) noexcept;
 
  private:

@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstdint>
 #include <iterator>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "tui/term/widgets/block.hpp"
@@ -170,12 +172,16 @@ void render_user_chart(term::Frame& frame, Rect area, const SharedState& state, 
     return;
   }
   const std::vector<term::Point> points = plot_points(history->steps(), history->user(i));
-  // An infinite value (a run that diverged) would stretch the axis past every other
-  // value; it is left out of the bounds, as the chart leaves it out of the plot.
+  // An infinite value (a run that diverged) would stretch the y axis past every
+  // other value: the bounds take it as no sample, as the chart leaves it out of the
+  // plot, while the x axis still spans its step.
   auto infinite = [](const term::Point& p) { return std::isinf(p.y); };
-  std::vector<term::Point> finite;
-  if (std::ranges::any_of(points, infinite)) std::ranges::remove_copy_if(points, std::back_inserter(finite), infinite);
-  const ChartBounds bounds = chart_bounds({finite.empty() ? &points : &finite, 1});
+  std::vector<term::Point> bounded;
+  if (std::ranges::any_of(points, infinite)) {
+    bounded = points;
+    for (term::Point& p : bounded) p.y = std::isinf(p.y) ? NAN : p.y;
+  }
+  const ChartBounds bounds = chart_bounds({bounded.empty() ? &points : &bounded, 1});
   const term::Dataset dataset{{}, points, term::fg(color_of(i))};  // the title names it: no legend
   term::Chart chart;
   chart.datasets = {&dataset, 1};
