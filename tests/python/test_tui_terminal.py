@@ -158,3 +158,22 @@ def test_without_a_terminal_one_error_line_and_nothing_touched(tmp_path, where):
     assert len([line for line in lines if line.startswith("TUI error: ")]) == 1, lines
     assert lines[-1] == "logged"
     assert b"\x1b" not in term.raw and b"\x1b" not in (tmp_path / "out.txt").read_bytes()
+
+
+def test_the_viewer_shows_a_csv_file_with_the_loops_own_metrics(tmp_path):
+    path = tmp_path / "run.csv"
+    # Written by a logger without a terminal, then read back by the viewer in one.
+    subprocess.run([sys.executable, "-c", textwrap.dedent(f"""
+        import vorlisk
+        logger = vorlisk.TUILogger(csv_path={str(path)!r}, update_interval_steps=1,
+                                   metrics=("kl", "clip_frac"))
+        for i in range(1, 30):
+            logger.update(1000 * i, i, 10.0 * i, 1e5, kl=0.25, clip_frac=0.125)
+        logger.close()
+    """)], check=True, capture_output=True)
+    with Terminal(f"logger.close()\nimport vorlisk_view\nsys.exit(vorlisk_view.main([{str(path)!r}]))") as term:
+        term.wait_for(lambda: "0.2500 " in term.text() and "clip_frac" in term.text(),
+                      "the file's own metrics")
+        assert "Steps: 29,000" in term.text() and "Reward: 290.00" in term.text()
+        term.press(b"q")
+        term.finish()
