@@ -109,12 +109,41 @@ bool convert_options(PyObject* const* a, tui::LoggerOptions* options) {
   return true;
 }
 
+// While the display is on, the process's output goes to the display's pipes: what
+// Python still buffers must reach them before the display ends and writes them out,
+// or it would come after later output. Errors are ignored; one already raised stays.
+void flush_python_streams() {
+#if PY_VERSION_HEX >= 0x030C0000
+  PyObject* raised = PyErr_GetRaisedException();
+#else
+  PyObject *type, *value, *traceback;
+  PyErr_Fetch(&type, &value, &traceback);
+#endif
+  for (const char* name : {"stdout", "stderr"}) {
+    PyObject* stream = PySys_GetObject(name);  // borrowed
+    if (!stream || stream == Py_None) continue;
+    PyRef done = PyRef::steal(PyObject_CallMethod(stream, "flush", nullptr));
+    if (!done) PyErr_Clear();
+  }
+#if PY_VERSION_HEX >= 0x030C0000
+  PyErr_SetRaisedException(raised);
+#else
+  PyErr_Restore(type, value, traceback);
+#endif
+}
+
+void close_logger(PyObject* self) {
+  flush_python_streams();
+  logger_of(self).close();
+}
+
 // An exception that ends the script prints its traceback through sys.excepthook,
 // while an open logger still holds the terminal: on the alternate screen the
 // traceback would vanish, in raw mode it would be garbled. So the first logger puts
 // a hook in front of the existing one that closes the open loggers first.
 PyObject* close_loggers_then_report(PyObject* previous_hook, PyObject* const* args,
                                     Py_ssize_t nargs) {
+  flush_python_streams();
   tui::close_open_loggers();
   return PyObject_Vectorcall(previous_hook, args, static_cast<std::size_t>(nargs), nullptr);
 }
@@ -170,6 +199,7 @@ void logger_dealloc(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
   // Runs close(): the threads never call into Python, so joining them while
   // holding the interpreter lock cannot deadlock.
+  if (reinterpret_cast<LoggerObject*>(self)->logger) flush_python_streams();
   delete reinterpret_cast<LoggerObject*>(self)->logger;
   type->tp_free(self);
   Py_DECREF(type);
@@ -242,7 +272,7 @@ PyObject* logger_should_save(PyObject* self, PyObject*) {
 }
 
 PyObject* logger_close(PyObject* self, PyObject*) {
-  logger_of(self).close();
+  close_logger(self);
   Py_RETURN_NONE;
 }
 
@@ -253,7 +283,7 @@ PyObject* logger_exit(PyObject* self, PyObject* const*, Py_ssize_t nargs) {
     PyErr_Format(PyExc_TypeError, "__exit__ expected 3 arguments, got %zd", nargs);
     return nullptr;
   }
-  logger_of(self).close();
+  close_logger(self);
   Py_RETURN_NONE;  // not True: an exception raised in the block goes on
 }
 
