@@ -29,7 +29,7 @@ tui::Logger& logger_of(PyObject* self) { return *reinterpret_cast<LoggerObject*>
 
 constexpr const char kClassDoc[] =
     "TUILogger(mode=\"minimal\", render_interval_ms=100, history_len=100, csv_path=None, "
-    "monitor_interval_ms=None, update_interval_steps=None, *, total_steps=None)\n--\n\n"
+    "monitor_interval_ms=None, update_interval_steps=None, *, total_steps=None, display=True)\n--\n\n"
     "High-performance TUI logger with ratatui.\n\n"
     "Renders training metrics in a terminal UI with minimal overhead.\n"
     "Python updates metrics via atomic writes; a separate thread handles rendering.";
@@ -100,6 +100,11 @@ bool convert_options(PyObject* const* a, tui::LoggerOptions* options) {
     return false;
   }
   if (a[6] && a[6] != Py_None && !to_u64(a[6], "total_steps", &options->total_steps)) return false;
+  if (a[7]) {
+    const int display = PyObject_IsTrue(a[7]);
+    if (display < 0) return false;
+    options->display = display != 0;
+  }
   std::optional<tui::TUIMode> parsed = tui::parse_mode(mode);
   if (!parsed) {
     PyErr_SetString(PyExc_ValueError, "mode must be 'minimal', 'dashboard', or 'chart'");
@@ -169,10 +174,10 @@ void close_loggers_before_tracebacks() {
 PyObject* logger_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   static const char* const kNames[] = {"mode",        "render_interval_ms",  "history_len",
                                        "csv_path",    "monitor_interval_ms", "update_interval_steps",
-                                       "total_steps", nullptr};
-  PyObject* a[7] = {};
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|OOOOOO$O:TUILogger", const_cast<char**>(kNames),
-                                   &a[0], &a[1], &a[2], &a[3], &a[4], &a[5], &a[6])) {
+                                       "total_steps", "display",             nullptr};
+  PyObject* a[8] = {};
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|OOOOOO$OO:TUILogger", const_cast<char**>(kNames),
+                                   &a[0], &a[1], &a[2], &a[3], &a[4], &a[5], &a[6], &a[7])) {
     return nullptr;
   }
   tui::LoggerOptions options;

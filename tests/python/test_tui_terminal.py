@@ -25,6 +25,7 @@ TRAINING = """
 import fcntl, os, sys, termios, time, vorlisk
 if CONTROLLING_TERMINAL:
     fcntl.ioctl(0, termios.TIOCSCTTY, 0)
+FILES = [os.fstat(fd)[1:3] for fd in (1, 2)]  # what standard output and error are
 logger = vorlisk.TUILogger(render_interval_ms=50, update_interval_steps=1, **LOGGER_ARGS)
 steps = saves = 0
 def train(seconds=20.0):
@@ -199,16 +200,26 @@ def test_output_beyond_what_is_kept_is_counted(tmp_path):
                         "the newest 1048576 bytes)"
 
 
-@pytest.mark.parametrize("where", ["file", "no controlling terminal"])
-def test_without_a_terminal_one_error_line_and_nothing_touched(tmp_path, where):
+NO_TERMINAL = "TUI error: standard output is not a terminal, so nothing is drawn; metrics and the CSV file go on"
+
+
+@pytest.mark.parametrize("where, errors", [
+    ("file", [NO_TERMINAL]),
+    ("no controlling terminal", 1),
+    ("display=False", []),
+])
+def test_without_a_display_nothing_is_redirected_and_at_most_one_line_says_why(tmp_path, where, errors):
     with open(tmp_path / "out.txt", "wb") as stdout, Terminal("""
             logger.update(1, 0, 0.0, 0.0)
             time.sleep(0.3)
+            assert [os.fstat(fd)[1:3] for fd in (1, 2)] == FILES
             logger.close()
             print("logged", file=sys.stderr)
-        """, controlling=where == "file", stdout=stdout if where == "file" else None) as term:
+        """, controlling=where != "no controlling terminal", stdout=stdout if where == "file" else None,
+            logger_args="display=False" if where == "display=False" else "") as term:
         term.finish(displayed=False)
     lines = term.raw.decode().splitlines()
-    assert len([line for line in lines if line.startswith("TUI error: ")]) == 1, lines
+    said = [line for line in lines if line.startswith("TUI error: ")]
+    assert said == errors if isinstance(errors, list) else len(said) == errors, lines
     assert lines[-1] == "logged"
     assert b"\x1b" not in term.raw and b"\x1b" not in (tmp_path / "out.txt").read_bytes()

@@ -72,6 +72,7 @@ class TUILogger:
         update_interval_steps: Optional[int] = None,
         *,
         total_steps: Optional[int] = None,
+        display: bool = True,
     ) -> "TUILogger": ...
     def update(
         self,

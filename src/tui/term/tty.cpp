@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
+#include <stdexcept>
 #include <sys/ioctl.h>
 #include <system_error>
 #include <unistd.h>
@@ -52,7 +53,10 @@ void FdOutput::write(std::string_view bytes) {
 }
 
 std::unique_ptr<Tty> Tty::open() {
-  if (!::isatty(STDOUT_FILENO)) fail("standard output is not a terminal", ENOTTY);
+  if (!::isatty(STDOUT_FILENO)) {
+    throw std::runtime_error(
+        "standard output is not a terminal, so nothing is drawn; metrics and the CSV file go on");
+  }
   int fd = ::open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) fail("no controlling terminal");
   std::unique_ptr<Tty> tty(new Tty(fd));

@@ -60,10 +60,10 @@ class FdOutput final : public Output {
 // frames go, standard output unless draw_on() says otherwise.
 class Tty final : public Input, public RawMode, public SizeSource {
  public:
-  // Throws std::system_error, having touched nothing, when standard output is not a
-  // terminal, when there is no controlling terminal, or when this process is not in
-  // the terminal's foreground (changing its settings from the background would stop
-  // the process).
+  // Throws, having touched nothing: std::runtime_error when standard output is not a
+  // terminal (its text says what goes on without one), std::system_error when there
+  // is no controlling terminal or when this process is not in the terminal's
+  // foreground (changing its settings from the background would stop the process).
   static std::unique_ptr<Tty> open();
 
   // Frames go to `fd` (the terminal standard output was before it was captured).
