@@ -8,7 +8,8 @@ and shows its progress in vorlisk's TUILogger.
 Training stops when the mean return over the episodes that ended during one update
 reaches --target (CartPole's episodes last at most 200 steps), when a budget runs out, or
 when q is pressed in the monitor. Without a terminal the monitor says so once on
-standard error and the script prints one progress line per update instead. Pressing s
+standard error and the script prints one progress line per update instead; so it does
+with --mode none, which draws nothing and still writes the CSV file. Pressing s
 in the monitor saves the networks' parameters to --save (an .npz file); the summary
 printed at the end says where. Beside the losses, the monitor and the CSV file show each
 update's KL divergence, clip fraction and mean episode length, declared to the logger as
@@ -397,19 +398,17 @@ def main(argv: list[str] | None = None) -> int:
     csv_path = "cartpole_metrics.csv" if args.csv is None else args.csv or None
     # np.savez adds the extension when it is missing; the summary names the real file.
     save_path = args.save and (args.save if args.save.endswith(".npz") else args.save + ".npz")
-    logger = None
-    if args.mode != "none":
-        logger = vorlisk.TUILogger(mode=args.mode, csv_path=csv_path, total_steps=args.steps,
-                                   metrics=("kl", "clip_frac", "episode_len"))
-    elif csv_path:
-        if args.csv:
-            print("--csv needs the monitor (a --mode other than none); no CSV is written",
-                  file=sys.stderr)
-        csv_path = None
+    # Asked before the logger starts: while its display is on, standard output is a pipe.
+    displayed = args.mode != "none" and sys.stdout.isatty()
+    # --mode none: no display, but the logger still writes the CSV file.
+    logger = vorlisk.TUILogger(mode="minimal" if args.mode == "none" else args.mode,
+                               csv_path=csv_path, total_steps=args.steps,
+                               metrics=("kl", "clip_frac", "episode_len"),
+                               display=args.mode != "none")
 
     # The monitor owns a terminal; print progress lines only where there is none.
     progress = None
-    if logger is None or not sys.stdout.isatty():
+    if not displayed:
         def progress(updates, steps, episodes, mean_return, sps, stats, elapsed):
             print(f"update {updates:4d}  steps {steps:>11,}  episodes {episodes:>8,}  "
                   f"return {mean_return:6.1f}  {sps:>9,.0f} steps/s  "
@@ -428,8 +427,7 @@ def main(argv: list[str] | None = None) -> int:
                     result.saved_at.append(result.steps)
                 time.sleep(0.05)
     finally:
-        if logger is not None:
-            logger.close()  # restores the terminal before the summary is printed
+        logger.close()  # restores the terminal before the summary is printed
     print(summary(cfg, result, csv_path, save_path))
     return 0 if result.solved or result.stopped_by != "time budget" else 1
 

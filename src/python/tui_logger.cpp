@@ -43,7 +43,8 @@ tui::Logger& logger_of(PyObject* self) { return *reinterpret_cast<LoggerObject*>
 
 constexpr const char kClassDoc[] =
     "TUILogger(mode=\"minimal\", render_interval_ms=100, history_len=100, csv_path=None, "
-    "monitor_interval_ms=None, update_interval_steps=None, *, total_steps=None, metrics=())\n--\n\n"
+    "monitor_interval_ms=None, update_interval_steps=None, *, total_steps=None, metrics=(), "
+    "display=True)\n--\n\n"
     "High-performance TUI logger with ratatui.\n\n"
     "Renders training metrics in a terminal UI with minimal overhead.\n"
     "Python updates metrics via atomic writes; a separate thread handles rendering.";
@@ -135,6 +136,11 @@ bool convert_options(PyObject* const* a, tui::LoggerOptions* options) {
   }
   if (a[6] && a[6] != Py_None && !to_u64(a[6], "total_steps", &options->total_steps)) return false;
   if (a[7] && a[7] != Py_None && !to_metric_names(a[7], &options->user_metrics)) return false;
+  if (a[8]) {
+    const int display = PyObject_IsTrue(a[8]);
+    if (display < 0) return false;
+    options->display = display != 0;
+  }
   std::optional<tui::TUIMode> parsed = tui::parse_mode(mode);
   if (!parsed) {
     PyErr_SetString(PyExc_ValueError, "mode must be 'minimal', 'dashboard', or 'chart'");
@@ -144,12 +150,41 @@ bool convert_options(PyObject* const* a, tui::LoggerOptions* options) {
   return true;
 }
 
+// While the display is on, the process's output goes to the display's pipes: what
+// Python still buffers must reach them before the display ends and writes them out,
+// or it would come after later output. Errors are ignored; one already raised stays.
+void flush_python_streams() {
+#if PY_VERSION_HEX >= 0x030C0000
+  PyObject* raised = PyErr_GetRaisedException();
+#else
+  PyObject *type, *value, *traceback;
+  PyErr_Fetch(&type, &value, &traceback);
+#endif
+  for (const char* name : {"stdout", "stderr"}) {
+    PyObject* stream = PySys_GetObject(name);  // borrowed
+    if (!stream || stream == Py_None) continue;
+    PyRef done = PyRef::steal(PyObject_CallMethod(stream, "flush", nullptr));
+    if (!done) PyErr_Clear();
+  }
+#if PY_VERSION_HEX >= 0x030C0000
+  PyErr_SetRaisedException(raised);
+#else
+  PyErr_Restore(type, value, traceback);
+#endif
+}
+
+void close_logger(PyObject* self) {
+  flush_python_streams();
+  logger_of(self).close();
+}
+
 // An exception that ends the script prints its traceback through sys.excepthook,
 // while an open logger still holds the terminal: on the alternate screen the
 // traceback would vanish, in raw mode it would be garbled. So the first logger puts
 // a hook in front of the existing one that closes the open loggers first.
 PyObject* close_loggers_then_report(PyObject* previous_hook, PyObject* const* args,
                                     Py_ssize_t nargs) {
+  flush_python_streams();
   tui::close_open_loggers();
   return PyObject_Vectorcall(previous_hook, args, static_cast<std::size_t>(nargs), nullptr);
 }
@@ -189,10 +224,11 @@ PyObject* update_keywords(const std::vector<std::string>& metrics) {
 PyObject* logger_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   static const char* const kNames[] = {"mode",        "render_interval_ms",  "history_len",
                                        "csv_path",    "monitor_interval_ms", "update_interval_steps",
-                                       "total_steps", "metrics",             nullptr};
-  PyObject* a[8] = {};
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|OOOOOO$OO:TUILogger", const_cast<char**>(kNames),
-                                   &a[0], &a[1], &a[2], &a[3], &a[4], &a[5], &a[6], &a[7])) {
+                                       "total_steps", "metrics",             "display",
+                                       nullptr};
+  PyObject* a[9] = {};
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|OOOOOO$OOO:TUILogger", const_cast<char**>(kNames),
+                                   &a[0], &a[1], &a[2], &a[3], &a[4], &a[5], &a[6], &a[7], &a[8])) {
     return nullptr;
   }
   tui::LoggerOptions options;
@@ -226,6 +262,7 @@ void logger_dealloc(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
   // Runs close(): the threads never call into Python, so joining them while
   // holding the interpreter lock cannot deadlock.
+  if (reinterpret_cast<LoggerObject*>(self)->logger) flush_python_streams();
   delete reinterpret_cast<LoggerObject*>(self)->logger;
   Py_XDECREF(reinterpret_cast<LoggerObject*>(self)->keywords);
   Py_XDECREF(reinterpret_cast<LoggerObject*>(self)->last_kwnames);
@@ -385,7 +422,7 @@ PyObject* logger_should_save(PyObject* self, PyObject*) {
 }
 
 PyObject* logger_close(PyObject* self, PyObject*) {
-  logger_of(self).close();
+  close_logger(self);
   Py_RETURN_NONE;
 }
 
@@ -396,7 +433,7 @@ PyObject* logger_exit(PyObject* self, PyObject* const*, Py_ssize_t nargs) {
     PyErr_Format(PyExc_TypeError, "__exit__ expected 3 arguments, got %zd", nargs);
     return nullptr;
   }
-  logger_of(self).close();
+  close_logger(self);
   Py_RETURN_NONE;  // not True: an exception raised in the block goes on
 }
 

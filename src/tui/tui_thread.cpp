@@ -83,6 +83,7 @@ class SteadyClock final : public Clock {
 void run_tui(SharedState state, std::uint64_t render_interval_ms, const TuiDevices& devices,
              const TuiView& view) {
   const std::chrono::nanoseconds interval = millis_to_duration(render_interval_ms);
+  if (devices.capture) state.output = &devices.capture->log();
 
   devices.raw_mode.enable();  // on failure nothing has changed yet
   Restorer restorer(devices);
@@ -103,9 +104,13 @@ void run_tui(SharedState state, std::uint64_t render_interval_ms, const TuiDevic
     // poll until they are used up.
     if (next == end) {
       next = end = 0;
-      if (devices.input.poll(kPollTimeout)) {
+      const bool keys = devices.input.poll(kPollTimeout);
+      // Read at once, so that writers wait for the pipes as little as can be. Output
+      // that ended the wait early is no idle poll for the key decoder.
+      const bool output = devices.capture && devices.capture->drain();
+      if (keys) {
         end = devices.input.read(bytes);
-      } else {
+      } else if (!output) {
         decoder.idle();
       }
     }
@@ -137,9 +142,19 @@ void tui_thread_main(SharedState state, std::uint64_t render_interval_ms) noexce
   // now the terminal has been given back, so the line is readable.
   try {
     std::unique_ptr<term::Tty> tty = term::Tty::open();
-    term::FdOutput output(STDOUT_FILENO);
+    // Destroyed after run_tui has given the terminal back: only then are the
+    // descriptors put back and the kept output written out. Without a capture (no
+    // descriptors left, another one on) the display runs all the same.
+    std::optional<term::OutputCapture> capture;
+    try {
+      capture.emplace();
+      tty->draw_on(capture->terminal());
+      tty->also_wake_on(capture->pipes());
+    } catch (const std::exception&) {
+    }
+    term::FdOutput output(capture ? capture->terminal() : STDOUT_FILENO);
     SteadyClock clock;
-    TuiDevices devices{*tty, output, *tty, *tty, clock};
+    TuiDevices devices{*tty, output, *tty, *tty, clock, capture ? &*capture : nullptr};
     run_tui(std::move(state), render_interval_ms, devices, &views::render_view);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "TUI error: %s\n", e.what());

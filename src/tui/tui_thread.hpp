@@ -10,6 +10,7 @@
 #include "tui/logger/mode.hpp"
 #include "tui/logger/shared_state.hpp"
 #include "tui/term/backend.hpp"
+#include "tui/term/capture.hpp"
 #include "tui/term/frame.hpp"
 #include "tui/term/tty.hpp"
 
@@ -28,6 +29,8 @@ struct TuiDevices {
   term::RawMode& raw_mode;
   term::SizeSource& size;
   Clock& clock;
+  // Where the process's output goes while the display is on; none: it is not captured.
+  term::OutputCapture* capture = nullptr;
 };
 
 using TuiView = std::function<void(TUIMode, term::Frame&, const SharedState&)>;
@@ -44,8 +47,10 @@ inline constexpr char kLeaveScreen[] = "\x1b[?1049l\x1b[?25h";  // main screen, 
 void run_tui(SharedState state, std::uint64_t render_interval_ms, const TuiDevices& devices,
              const TuiView& view);
 
-// The thread body: runs the display on the process's terminal with the real views.
-// On a failure it writes one line "TUI error: <text>" to standard error and ends.
+// The thread body: runs the display on the process's terminal with the real views,
+// capturing what the process writes meanwhile and writing it out once the terminal is
+// given back. On a failure it writes one line "TUI error: <text>" to standard error
+// (after that output) and ends.
 void tui_thread_main(SharedState state, std::uint64_t render_interval_ms) noexcept;
 
 }  // namespace vorlisk::tui

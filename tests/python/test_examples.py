@@ -55,3 +55,12 @@ def test_recording_writes_a_clip_of_the_trained_policy(tmp_path):
     with image.open(tmp_path / "clip.gif") as clip:  # Pillow may merge identical frames
         durations = [clip.seek(k) or clip.info["duration"] for k in range(clip.n_frames)]
         assert clip.size == (600, 400) and sum(durations) == 30 * 20
+
+
+def test_cartpole_without_a_display_still_writes_the_csv(tmp_path):
+    result = run_example("train_cartpole.py", "--lanes", "256", "--steps", "16384", "--mode", "none",
+                         "--csv", "x.csv", cwd=tmp_path)
+    assert result.returncode == 0 and "TUI error" not in result.stderr, result.stderr
+    with open(tmp_path / "x.csv", newline="") as f:
+        assert [int(r["steps"]) for r in csv.DictReader(f)] == [4096 * (i + 1) for i in range(4)]
+    assert len(re.findall(r"^update ", result.stdout, re.M)) == 4

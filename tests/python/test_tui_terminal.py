@@ -25,7 +25,8 @@ TRAINING = """
 import fcntl, os, sys, termios, time, vorlisk
 if CONTROLLING_TERMINAL:
     fcntl.ioctl(0, termios.TIOCSCTTY, 0)
-logger = vorlisk.TUILogger(render_interval_ms=50, update_interval_steps=1)
+FILES = [os.fstat(fd)[1:3] for fd in (1, 2)]  # what standard output and error are
+logger = vorlisk.TUILogger(render_interval_ms=50, update_interval_steps=1, **LOGGER_ARGS)
 steps = saves = 0
 def train(seconds=20.0):
     global steps, saves
@@ -35,20 +36,24 @@ def train(seconds=20.0):
         logger.update(steps, steps // 100, 1.5, 1e5)
         saves += logger.should_save()
         time.sleep(0.005)
+def displayed():
+    while os.isatty(1):  # until the display has taken the output
+        time.sleep(0.01)
 """
 
 
 class Terminal:
     """A script running on a pseudo-terminal of the given size."""
 
-    def __init__(self, script, controlling=True, stdout=None):
+    def __init__(self, script, controlling=True, stdout=None, stderr=None, logger_args=""):
         self.master, self.slave = os.openpty()
         fcntl.ioctl(self.master, termios.TIOCSWINSZ, struct.pack("HHHH", 40, 160, 0, 0))
         self.screen = pyte.Screen(160, 40)
         self.stream = pyte.ByteStream(self.screen)
         self.settings = termios.tcgetattr(self.slave)
-        code = f"CONTROLLING_TERMINAL = {controlling}\n" + TRAINING + textwrap.dedent(script)
-        self.process = subprocess.Popen([sys.executable, "-c", code], stdin=self.slave, stderr=self.slave,
+        code = (f"CONTROLLING_TERMINAL = {controlling}\nLOGGER_ARGS = dict({logger_args})\n" + TRAINING +
+                textwrap.dedent(script))
+        self.process = subprocess.Popen([sys.executable, "-c", code], stdin=self.slave, stderr=stderr or self.slave,
                                         stdout=stdout or self.slave, start_new_session=True)
         self.raw = b""
 
@@ -133,29 +138,83 @@ def test_keys_cycle_pause_and_quit_and_the_terminal_is_given_back():
     # Never closed: the interpreter ends with the logger still open. (Python 3.13 colours
     # the exception name in a terminal, so only the message is looked for.)
     ("train(0.5)\nraise RuntimeError('training diverged')\n", 1, b"training diverged"),
-    ("train(0.5)\n", 0, None),
+    ("train(0.5)\ndisplayed()\nprint('printed', end='')\n", 0, b"printed"),
     # A logger the interpreter never frees is closed when the process exits.
-    ("train(0.5)\nimport ctypes\nctypes.pythonapi.Py_IncRef(ctypes.py_object(logger))\n", 0, None),
+    ("train(0.5)\ndisplayed()\nprint('printed')\nimport ctypes\n"
+     "ctypes.pythonapi.Py_IncRef(ctypes.py_object(logger))\n", 0, b"printed"),
 ], ids=["close", "exception", "exit", "never freed"])
 def test_every_way_out_gives_the_terminal_back(how, status, last_words):
     with Terminal(how) as term:
         term.wait_for(lambda: MINIMAL in term.text(), MINIMAL)
         term.finish(status)
-    if last_words:  # what the script prints at its end reaches the main screen, readable
-        assert term.raw.rfind(last_words) > term.raw.rfind(LEAVE_ALT)
+    # What the script prints at its end reaches the main screen, readable.
+    assert term.raw.rfind(last_words) > term.raw.rfind(LEAVE_ALT)
 
 
-@pytest.mark.parametrize("where", ["file", "no controlling terminal"])
-def test_without_a_terminal_one_error_line_and_nothing_touched(tmp_path, where):
+# What the script writes while the display is on (print, logging, a thread's traceback,
+# a write to the descriptor), as it comes out afterwards.
+PRINTED = ["printed 0", "WARNING logged 0", "printed 1", "WARNING logged 1", "printed 2", "WARNING logged 2",
+           "ZeroDivisionError: division by zero", "written to descriptor 1", "closed"]
+
+
+def test_printed_lines_show_in_the_pane_and_after_close_on_the_terminal_in_order():
+    with Terminal("""
+        import logging, threading
+        logging.basicConfig(format="%(levelname)s %(message)s")
+        displayed()
+        for i in range(3):
+            print(f"printed {i}")
+            logging.warning("logged %d", i)
+        thread = threading.Thread(target=lambda: 1 / 0)
+        thread.start(), thread.join()
+        os.write(1, b"written to descriptor 1\\n")
+        train()
+        logger.close()
+        print("closed")
+    """, logger_args="mode='dashboard'") as term:
+        term.wait_for(lambda: "written to descriptor 1" in term.text(), "the pane")
+        assert term.screen.display[-5].startswith("│written to descriptor 1 ")  # the pane's last line
+        assert term.screen.display[0].startswith("┌ Progress")  # nothing written over the panels
+        term.press(b"q")
+        term.finish()
+    after = term.raw[term.raw.rfind(LEAVE_ALT):].decode().splitlines()
+    assert [p for line in after for p in PRINTED if line.endswith(p)] == PRINTED
+
+
+def test_output_beyond_what_is_kept_is_counted(tmp_path):
+    with open(tmp_path / "err.txt", "wb") as stderr, Terminal("""
+        displayed()
+        for i in range(30000):
+            print(f"line {i:05d} " + 38 * "x", file=sys.stderr)  # 50 bytes
+        logger.close()
+    """, stderr=stderr) as term:
+        term.finish()
+    lines = (tmp_path / "err.txt").read_text().splitlines()  # the newest whole lines, and the count
+    kept = int(lines[0][5:10])
+    assert lines == [f"line {i:05d} " + 38 * "x" for i in range(kept, 30000)] + [
+        f"vorlisk: {kept * 50} bytes of output were dropped (the oldest; the display keeps the newest 1048576 bytes)"]
+
+
+NO_TERMINAL = "TUI error: standard output is not a terminal, so nothing is drawn; metrics and the CSV file go on"
+
+
+@pytest.mark.parametrize("where, errors", [
+    ("file", [NO_TERMINAL]),
+    ("no controlling terminal", ["TUI error: no controlling terminal: No such device or address"]),
+    ("display=False", []),
+])
+def test_without_a_display_nothing_is_redirected_and_at_most_one_line_says_why(tmp_path, where, errors):
     with open(tmp_path / "out.txt", "wb") as stdout, Terminal("""
             logger.update(1, 0, 0.0, 0.0)
             time.sleep(0.3)
+            assert [os.fstat(fd)[1:3] for fd in (1, 2)] == FILES
             logger.close()
             print("logged", file=sys.stderr)
-        """, controlling=where == "file", stdout=stdout if where == "file" else None) as term:
+        """, controlling=where != "no controlling terminal", stdout=stdout if where == "file" else None,
+            logger_args="display=False" if where == "display=False" else "") as term:
         term.finish(displayed=False)
     lines = term.raw.decode().splitlines()
-    assert len([line for line in lines if line.startswith("TUI error: ")]) == 1, lines
+    assert [line for line in lines if line.startswith("TUI error: ")] == errors, lines
     assert lines[-1] == "logged"
     assert b"\x1b" not in term.raw and b"\x1b" not in (tmp_path / "out.txt").read_bytes()
 

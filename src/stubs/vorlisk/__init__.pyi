@@ -73,6 +73,7 @@ class TUILogger:
         *,
         total_steps: Optional[int] = None,
         metrics: Iterable[str] = (),
+        display: bool = True,
     ) -> "TUILogger": ...
     def update(
         self,

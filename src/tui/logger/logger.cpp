@@ -80,7 +80,7 @@ Logger::Logger(LoggerOptions options)
     monitor_thread_ = monitor::spawn_monitor_thread(shared_.metrics, shared_.running,
                                                     options.monitor_interval_ms,
                                                     std::move(options.monitor_sources));
-    tui_thread_ = std::thread(tui_thread_main, shared_, render_interval_ms_);
+    if (options.display) tui_thread_ = std::thread(tui_thread_main, shared_, render_interval_ms_);
   } catch (const std::system_error& error) {
     stop_threads();  // a thread already started must not outlive a failed constructor
     spawn_failed(error);

@@ -28,6 +28,7 @@ struct LoggerOptions {
   std::uint64_t update_interval_steps = 10000;
   std::uint64_t total_steps = 0;  // the run's length, for its progress and time left; 0: unknown
   std::vector<std::string> user_metrics{};  // the training loop's own metrics, by name
+  bool display = true;            // false: no terminal thread at all, and nothing said about it
   monitor::Sources monitor_sources;
 };
 

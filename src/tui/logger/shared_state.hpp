@@ -19,6 +19,10 @@
 
 namespace vorlisk::tui {
 
+namespace term {
+class OutputLog;
+}
+
 using HistoryLock = PoisonLock<HistoryBuffer>;
 
 struct SharedState {
@@ -40,6 +44,9 @@ struct SharedState {
   std::chrono::steady_clock::time_point (*now)() noexcept = []() noexcept {
     return std::chrono::steady_clock::now();
   };
+  // What the process wrote while the display is on, for the views to show; set only
+  // in the terminal thread's own copy, and read only there.
+  const term::OutputLog* output = nullptr;
 
   // Zeroed metrics, empty histories with room for history_len points, running,
   // not paused, no quit or save requested, started now, no total of steps; the

@@ -1,8 +1,11 @@
 #include "tui/term/tty.hpp"
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
+#include <stdexcept>
 #include <sys/ioctl.h>
 #include <system_error>
 #include <unistd.h>
@@ -50,7 +53,10 @@ void FdOutput::write(std::string_view bytes) {
 }
 
 std::unique_ptr<Tty> Tty::open() {
-  if (!::isatty(STDOUT_FILENO)) fail("standard output is not a terminal", ENOTTY);
+  if (!::isatty(STDOUT_FILENO)) {
+    throw std::runtime_error(
+        "standard output is not a terminal, so nothing is drawn; metrics and the CSV file go on");
+  }
   int fd = ::open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) fail("no controlling terminal");
   std::unique_ptr<Tty> tty(new Tty(fd));
@@ -66,7 +72,18 @@ Tty::~Tty() {
 }
 
 bool Tty::poll(std::chrono::milliseconds timeout) {
-  return wait_for(fd_, POLLIN, static_cast<int>(timeout.count()), "polling the terminal");
+  const int timeout_ms = static_cast<int>(timeout.count());
+  if (wake_.empty()) return wait_for(fd_, POLLIN, timeout_ms, "polling the terminal");
+  std::array<struct pollfd, 3> p{};
+  const std::size_t n = 1 + std::min(wake_.size(), p.size() - 1);
+  p[0] = {fd_, POLLIN, 0};
+  for (std::size_t i = 1; i < n; ++i) p[i] = {wake_[i - 1], POLLIN, 0};
+  if (::poll(p.data(), n, timeout_ms) < 0) {
+    if (errno == EINTR) return false;
+    fail("polling the terminal");
+  }
+  if (p[0].revents & POLLNVAL) fail("polling the terminal", EBADF);
+  return p[0].revents != 0;
 }
 
 std::size_t Tty::read(std::span<unsigned char> out) {
@@ -98,7 +115,7 @@ void Tty::disable() {
 
 Size Tty::size() {
   struct winsize ws {};
-  if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) != 0) fail("reading the terminal size");
+  if (::ioctl(screen_, TIOCGWINSZ, &ws) != 0) fail("reading the terminal size");
   return Size{ws.ws_col, ws.ws_row};
 }
 

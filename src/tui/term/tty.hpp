@@ -8,6 +8,7 @@
 #include <memory>
 #include <span>
 #include <termios.h>
+#include <unistd.h>
 
 #include "tui/term/backend.hpp"
 #include "tui/term/rect.hpp"
@@ -55,15 +56,22 @@ class FdOutput final : public Output {
 //
 // Keys are read from /dev/tty, not from standard input: the script's standard input
 // may be a pipe or a file it reads, and the keys belong to whoever sits at the
-// terminal. Raw mode is set on the same descriptor; the size is read from standard
-// output, where the frames go.
+// terminal. Raw mode is set on the same descriptor; the size is read from where the
+// frames go, standard output unless draw_on() says otherwise.
 class Tty final : public Input, public RawMode, public SizeSource {
  public:
-  // Throws std::system_error, having touched nothing, when standard output is not a
-  // terminal, when there is no controlling terminal, or when this process is not in
-  // the terminal's foreground (changing its settings from the background would stop
-  // the process).
+  // Throws, having touched nothing: std::runtime_error when standard output is not a
+  // terminal (its text says what goes on without one), std::system_error when there
+  // is no controlling terminal or when this process is not in the terminal's
+  // foreground (changing its settings from the background would stop the process).
   static std::unique_ptr<Tty> open();
+
+  // Frames go to `fd` (the terminal standard output was before it was captured).
+  void draw_on(int fd) noexcept { screen_ = fd; }
+  // poll() also wakes, returning false, when one of `fds` is readable; they must stay
+  // valid while it is used (-1 entries are skipped).
+  void also_wake_on(std::span<const int> fds) noexcept { wake_ = fds; }
+
   ~Tty() override;
   Tty(const Tty&) = delete;
   Tty& operator=(const Tty&) = delete;
@@ -78,6 +86,8 @@ class Tty final : public Input, public RawMode, public SizeSource {
   explicit Tty(int fd) noexcept : fd_(fd) {}
 
   int fd_;
+  int screen_ = STDOUT_FILENO;
+  std::span<const int> wake_;
   bool raw_ = false;
   struct termios saved_ {};
 };

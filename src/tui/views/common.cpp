@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "tui/term/widgets/paragraph.hpp"
+#include "tui/views/output_pane.hpp"
 #include "tui/views/views.hpp"
 
 namespace vorlisk::tui::views {
@@ -105,14 +106,19 @@ std::array<term::Rect, 3> gpu_columns(term::Rect area, bool gpu,
 
 void render_panels(term::Frame& frame, const SharedState& state, std::uint16_t middle_rows,
                    Panel middle, std::string_view footer) {
-  const std::array<term::Constraint, 4> rows = {
+  // What the process printed goes just above the key help, where the middle part
+  // can spare the rows.
+  const std::uint16_t output_rows =
+      output_pane_rows(state, frame.area().height, static_cast<std::uint16_t>(11 + middle_rows));
+  const std::array<term::Constraint, 5> rows = {
       term::Constraint::length(5), term::Constraint::length(3), term::Constraint::min(middle_rows),
-      term::Constraint::length(3)};
-  auto [stats, device, middle_area, footer_area] =
+      term::Constraint::length(output_rows), term::Constraint::length(3)};
+  auto [stats, device, middle_area, output_area, footer_area] =
       term::split(frame.area(), term::Direction::Vertical, rows);
   render_stats(frame, stats, state);
   render_device_stats(frame, device, state);
   middle(frame, middle_area, state);
+  render_output_pane(frame, output_area, state);
 
   // The key help: one dark gray line in a bordered block without a title.
   const term::Span span{footer, {}};

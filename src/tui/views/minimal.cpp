@@ -1,7 +1,9 @@
 // The minimal view: one bordered status line with the headline figures, and the
 // run's time and progress below it.
 #include "tui/term/widgets/paragraph.hpp"
+#include "tui/term/capture.hpp"
 #include "tui/views/common.hpp"
+#include "tui/views/output_pane.hpp"
 #include "tui/views/views.hpp"
 
 namespace vorlisk::tui::views {
@@ -35,10 +37,19 @@ void render_minimal(term::Frame& frame, const SharedState& state) {
     progress.right_align(field, 13);
   }
 
-  const term::Span spans[] = {{line.view(), {}}, {progress.view(), {}}};
-  const term::Line lines[] = {{{&spans[0], 1}}, {{&spans[1], 1}}};
+  // What the process printed: how many lines, and the newest.
+  StackText output;
+  if (state.output && state.output->received() > 0) {
+    const std::size_t room = frame.area().width > 2 ? frame.area().width - 2u : 0u;
+    output.text(" Output: ").grouped(state.output->lines()).text(" lines │ ");
+    const std::size_t used = term::text_width(output.view());
+    printable_line(newest_output_line(state), room > used ? room - used : 0, output);
+  }
+
+  const term::Span spans[] = {{line.view(), {}}, {progress.view(), {}}, {output.view(), {}}};
+  const term::Line lines[] = {{{&spans[0], 1}}, {{&spans[1], 1}}, {{&spans[2], 1}}};
   term::Paragraph paragraph;
-  paragraph.lines = lines;
+  paragraph.lines = {lines, output.size() > 0 ? 3u : 2u};
   paragraph.style = term::fg(term::Color::Cyan);
   paragraph.block = titled(" Vorlisk ");
   paragraph.render(frame.area(), frame.buffer);
