@@ -137,11 +137,11 @@ void run_tui(SharedState state, std::uint64_t render_interval_ms, const TuiDevic
   restorer.restore();
 }
 
-void tui_thread_main(SharedState state, std::uint64_t render_interval_ms) noexcept {
+void tui_thread_main(SharedState state, std::uint64_t render_interval_ms, bool can_draw) noexcept {
   // One formatted write per line, so it is not interleaved with other output; by
   // now the terminal has been given back, so the line is readable.
   try {
-    std::unique_ptr<term::Tty> tty = term::Tty::open();
+    std::unique_ptr<term::Tty> tty = term::Tty::open(can_draw);
     // Destroyed after run_tui has given the terminal back: only then are the
     // descriptors put back and the kept output written out. Without a capture (no
     // descriptors left, another one on) the display runs all the same.

@@ -50,7 +50,9 @@ void run_tui(SharedState state, std::uint64_t render_interval_ms, const TuiDevic
 // The thread body: runs the display on the process's terminal with the real views,
 // capturing what the process writes meanwhile and writing it out once the terminal is
 // given back. On a failure it writes one line "TUI error: <text>" to standard error
-// (after that output) and ends.
-void tui_thread_main(SharedState state, std::uint64_t render_interval_ms) noexcept;
+// (after that output) and ends. `can_draw` is false where TERM says the terminal takes
+// no escape sequences; the caller reads it, since the environment is the
+// interpreter's to change while this thread runs.
+void tui_thread_main(SharedState state, std::uint64_t render_interval_ms, bool can_draw) noexcept;
 
 }  // namespace vorlisk::tui

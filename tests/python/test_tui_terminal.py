@@ -45,7 +45,7 @@ def displayed():
 class Terminal:
     """A script running on a pseudo-terminal of the given size."""
 
-    def __init__(self, script, controlling=True, stdout=None, stderr=None, logger_args=""):
+    def __init__(self, script, controlling=True, stdout=None, stderr=None, logger_args="", env=None):
         self.master, self.slave = os.openpty()
         fcntl.ioctl(self.master, termios.TIOCSWINSZ, struct.pack("HHHH", 40, 160, 0, 0))
         self.screen = pyte.Screen(160, 40)
@@ -54,7 +54,8 @@ class Terminal:
         code = (f"CONTROLLING_TERMINAL = {controlling}\nLOGGER_ARGS = dict({logger_args})\n" + TRAINING +
                 textwrap.dedent(script))
         self.process = subprocess.Popen([sys.executable, "-c", code], stdin=self.slave, stderr=stderr or self.slave,
-                                        stdout=stdout or self.slave, start_new_session=True)
+                                        stdout=stdout or self.slave, start_new_session=True,
+                                        env=env or {**os.environ, "TERM": "xterm-256color"})
         self.raw = b""
 
     def pump(self, seconds):
@@ -202,6 +203,8 @@ NO_TERMINAL = "TUI error: standard output is not a terminal, so nothing is drawn
     ("file", [NO_TERMINAL]),
     ("no controlling terminal", ["TUI error: no controlling terminal: No such device or address"]),
     ("display=False", []),
+    ("TERM=dumb", ["TUI error: TERM says the terminal cannot draw (dumb or unset), so nothing is drawn; "
+                   "metrics and the CSV file go on"]),
 ])
 def test_without_a_display_nothing_is_redirected_and_at_most_one_line_says_why(tmp_path, where, errors):
     with open(tmp_path / "out.txt", "wb") as stdout, Terminal("""
@@ -211,7 +214,8 @@ def test_without_a_display_nothing_is_redirected_and_at_most_one_line_says_why(t
             logger.close()
             print("logged", file=sys.stderr)
         """, controlling=where != "no controlling terminal", stdout=stdout if where == "file" else None,
-            logger_args="display=False" if where == "display=False" else "") as term:
+            logger_args="display=False" if where == "display=False" else "",
+            env={**os.environ, "TERM": "dumb"} if where == "TERM=dumb" else None) as term:
         term.finish(displayed=False)
     lines = term.raw.decode().splitlines()
     assert [line for line in lines if line.startswith("TUI error: ")] == errors, lines

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <new>
 #include <optional>
@@ -80,7 +81,11 @@ Logger::Logger(LoggerOptions options)
     monitor_thread_ = monitor::spawn_monitor_thread(shared_.metrics, shared_.running,
                                                     options.monitor_interval_ms,
                                                     std::move(options.monitor_sources));
-    if (options.display) tui_thread_ = std::thread(tui_thread_main, shared_, render_interval_ms_);
+    if (options.display) {
+      const char* term = std::getenv("TERM");
+      const bool can_draw = term != nullptr && *term != '\0' && std::strcmp(term, "dumb") != 0;
+      tui_thread_ = std::thread(tui_thread_main, shared_, render_interval_ms_, can_draw);
+    }
   } catch (const std::system_error& error) {
     stop_threads();  // a thread already started must not outlive a failed constructor
     spawn_failed(error);

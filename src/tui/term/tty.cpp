@@ -52,10 +52,15 @@ void FdOutput::write(std::string_view bytes) {
   }
 }
 
-std::unique_ptr<Tty> Tty::open() {
+std::unique_ptr<Tty> Tty::open(bool can_draw) {
   if (!::isatty(STDOUT_FILENO)) {
     throw std::runtime_error(
         "standard output is not a terminal, so nothing is drawn; metrics and the CSV file go on");
+  }
+  if (!can_draw) {
+    throw std::runtime_error(
+        "TERM says the terminal cannot draw (dumb or unset), so nothing is drawn; metrics and "
+        "the CSV file go on");
   }
   int fd = ::open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) fail("no controlling terminal");

@@ -61,10 +61,11 @@ class FdOutput final : public Output {
 class Tty final : public Input, public RawMode, public SizeSource {
  public:
   // Throws, having touched nothing: std::runtime_error when standard output is not a
-  // terminal (its text says what goes on without one), std::system_error when there
+  // terminal or `can_draw` is false (a TERM of "dumb" or none: such terminals take no
+  // escape sequences; the text says what goes on without a display), std::system_error when there
   // is no controlling terminal or when this process is not in the terminal's
   // foreground (changing its settings from the background would stop the process).
-  static std::unique_ptr<Tty> open();
+  static std::unique_ptr<Tty> open(bool can_draw = true);
 
   // Frames go to `fd` (the terminal standard output was before it was captured).
   void draw_on(int fd) noexcept { screen_ = fd; }
