@@ -3,6 +3,7 @@
 #include "envs/core/lane_math.hpp"
 #include "envs/core/vec_engine_impl.hpp"
 #include "envs/tasks/mountain_car.hpp"
+#include "envs/tasks/mountain_track.hpp"
 #include "lanemath/libm_lanes.hpp"
 
 namespace vorlisk::envs::tasks {
@@ -11,15 +12,9 @@ namespace {
 constexpr float kMaxForce = MountainCarContinuous::kActions.high;
 constexpr float kPower = 0.0015f;
 constexpr double kGravity = 0.0025;
-constexpr float kHillFrequency = 3.0f;  // the track's height is sin(3 x)
-constexpr float kMinPosition = -1.2f;
-constexpr float kMaxPosition = 0.6f;
-constexpr float kMaxSpeed = 0.07f;
 constexpr float kGoalPosition = 0.45f;
 constexpr double kGoalReward = 100.0;
 constexpr double kActionCost = 0.1;
-constexpr float kStartLow = -0.6f;
-constexpr float kStartWidth = 0.20000002f;  // -0.4f - (-0.6f) in single precision
 
 // The reward: 100 on reaching the goal, less 0.1 a^2 for the action as given (not as
 // clipped), computed in double precision as Gymnasium computes it. T is float or a
@@ -45,7 +40,7 @@ MountainCarContinuous::MountainCarContinuous(std::size_t num_envs, std::uint32_t
     : VecEngine(num_envs, max_steps, workers), position(num_envs, 0.0f), velocity(num_envs, 0.0f) {}
 
 VORLISK_INLINE void MountainCarContinuous::draw_lane(std::size_t i, Xoshiro256StarStar& rng) {
-  position[i] = rng.unit() * kStartWidth + kStartLow;
+  position[i] = mountain_track::start_position(rng);
   velocity[i] = 0.0f;
 }
 
@@ -64,20 +59,18 @@ VORLISK_INLINE void MountainCarContinuous::step_exact(std::size_t i, std::size_t
                                                       const float* actions, LaneMark* terminal,
                                                       float* reward) {
   float pull[kLaneBatch] = {};  // initialised only to quiet a false uninitialised-use warning
-  for (std::size_t k = 0; k < count; ++k) pull[k] = position[i + k] * kHillFrequency;
+  for (std::size_t k = 0; k < count; ++k) pull[k] = position[i + k] * mountain_track::kHillFrequency;
   cosf_lanes(pull, pull, count);
   for (std::size_t k = 0; k < count; ++k) {
     pull[k] = static_cast<float>(kGravity * static_cast<double>(pull[k]));
   }
   for_lane_vectors<F>(count, [&]<class T>(std::size_t k) {
     const std::size_t j = i + k;
-    // The push and the pull change the speed, the speed moves the car, and the left
-    // wall stops it (at the right bound the car keeps its speed).
+    // The push and the pull change the speed, the speed moves the car.
     const T action = load<T>(actions + k);
     const T push = clip(action, -kMaxForce, kMaxForce) * kPower;
-    T v = clip(load<T>(&velocity[j]) + (push - load<T>(pull + k)), -kMaxSpeed, kMaxSpeed);
-    const T p = clip(load<T>(&position[j]) + v, kMinPosition, kMaxPosition);
-    v = ((p == kMinPosition) & (v < 0.0f)) ? 0.0f : v;
+    T v = load<T>(&velocity[j]) + (push - load<T>(pull + k));
+    const T p = mountain_track::move(v, load<T>(&position[j]));
     store(&position[j], p);
     store(&velocity[j], v);
     const decltype(p >= kGoalPosition) goal = (p >= kGoalPosition) & (v >= 0.0f);
