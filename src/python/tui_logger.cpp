@@ -173,9 +173,15 @@ void flush_python_streams() {
 #endif
 }
 
+// Waiting for the terminal to be given back (a bounded wait) lets other threads
+// run, and a signal be serviced after it; the display never calls into Python.
 void close_logger(PyObject* self) {
   flush_python_streams();
-  logger_of(self).close();
+  tui::Logger& logger = logger_of(self);
+  Py_BEGIN_ALLOW_THREADS
+  logger.stop_threads();
+  Py_END_ALLOW_THREADS
+  logger.close();
 }
 
 // An exception that ends the script prints its traceback through sys.excepthook,
@@ -260,10 +266,15 @@ PyObject* logger_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 
 void logger_dealloc(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
-  // Runs close(): the threads never call into Python, so joining them while
-  // holding the interpreter lock cannot deadlock.
-  if (reinterpret_cast<LoggerObject*>(self)->logger) flush_python_streams();
-  delete reinterpret_cast<LoggerObject*>(self)->logger;
+  // Runs close(), without the interpreter lock, as close_logger() does: nothing else
+  // can reach the logger any more.
+  tui::Logger* logger = reinterpret_cast<LoggerObject*>(self)->logger;
+  if (logger) {
+    flush_python_streams();
+    Py_BEGIN_ALLOW_THREADS
+    delete logger;
+    Py_END_ALLOW_THREADS
+  }
   Py_XDECREF(reinterpret_cast<LoggerObject*>(self)->keywords);
   Py_XDECREF(reinterpret_cast<LoggerObject*>(self)->last_kwnames);
   type->tp_free(self);

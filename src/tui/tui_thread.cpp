@@ -1,14 +1,12 @@
 #include "tui/tui_thread.hpp"
 
 #include <array>
-#include <cstdio>
 #include <exception>
 #include <optional>
-#include <unistd.h>
+#include <thread>
 
 #include "tui/logger/running_flag.hpp"
 #include "tui/term/keys.hpp"
-#include "tui/views/views.hpp"
 
 namespace vorlisk::tui {
 
@@ -73,18 +71,26 @@ void act(term::Key key, const SharedState& state) {
   }
 }
 
-class SteadyClock final : public Clock {
+// One display and its running flag.
+class OneDisplay final : public Displays {
  public:
-  std::chrono::steady_clock::time_point now() override { return std::chrono::steady_clock::now(); }
+  OneDisplay(SharedState state, std::uint64_t render_interval_ms)
+      : shown_{1, std::move(state), render_interval_ms} {}
+  bool front(Shown& shown) override {
+    if (quit_ || !shown_.state.running->is_running()) return false;
+    if (shown.id != shown_.id) shown = shown_;
+    return true;
+  }
+  void quit(std::uint64_t) override { quit_ = true; }
+
+ private:
+  Shown shown_;
+  bool quit_ = false;
 };
 
 }  // namespace
 
-void run_tui(SharedState state, std::uint64_t render_interval_ms, const TuiDevices& devices,
-             const TuiView& view) {
-  const std::chrono::nanoseconds interval = millis_to_duration(render_interval_ms);
-  if (devices.capture) state.output = &devices.capture->log();
-
+void run_tui(Displays& displays, const TuiDevices& devices, const TuiView& view) {
   devices.raw_mode.enable();  // on failure nothing has changed yet
   Restorer restorer(devices);
   devices.output.write(kEnterAlternateScreen);
@@ -93,16 +99,34 @@ void run_tui(SharedState state, std::uint64_t render_interval_ms, const TuiDevic
   // first and the screen commands last.
   std::optional<term::Terminal> terminal(std::in_place, devices.output);
 
-  auto last_draw = devices.clock.now();
+  Displays::Shown shown;
+  std::chrono::nanoseconds interval{};
+  std::chrono::steady_clock::time_point last_draw{};
+  bool draw_now = false;        // the screen does not show the front display's last frame
   bool showing_paused = false;  // the frame on screen was drawn while paused
   term::KeyDecoder decoder;
   std::array<unsigned char, 64> bytes;
   std::size_t next = 0, end = 0;  // bytes[next, end) not yet decoded
 
-  while (state.running->is_running()) {
+  for (std::uint64_t id = 0; displays.front(shown);) {
+    if (shown.id != id) {  // another display in front: its own keys, interval and frame
+      draw_now = id != 0;  // the first frame of all comes after one interval, as later ones
+      id = shown.id;
+      if (devices.capture) shown.state.output = &devices.capture->log();
+      interval = millis_to_duration(shown.render_interval_ms);
+      last_draw = devices.clock.now();
+      next = end = 0;
+    }
+    const SharedState& state = shown.state;
+    if (!devices.raw_mode.in_foreground()) {
+      if (devices.capture) devices.capture->drain();
+      std::this_thread::sleep_for(kPollTimeout);
+      continue;
+    }
+    if (devices.raw_mode.take_redraw()) draw_now = true;
     // One key per turn; bytes after it wait for the next turns, which then do not
-    // poll until they are used up.
-    if (next == end) {
+    // poll until they are used up. A screen to draw whole is drawn before any key.
+    if (next == end && !draw_now) {
       next = end = 0;
       const bool keys = devices.input.poll(kPollTimeout);
       // Read at once, so that writers wait for the pipes as little as can be. Output
@@ -116,51 +140,33 @@ void run_tui(SharedState state, std::uint64_t render_interval_ms, const TuiDevic
     }
     std::optional<term::Key> key;
     while (!key && next < end) key = decoder.feed(bytes[next++]);
-    if (key == term::Key::Quit) {
-      act(*key, state);
-      break;  // no final frame
-    }
     if (key) act(*key, state);
+    if (key == term::Key::Quit) {
+      displays.quit(id);  // no final frame
+      continue;
+    }
 
-    if (devices.clock.now() - last_draw < interval) continue;
+    if (!draw_now && devices.clock.now() - last_draw < interval) continue;
     // One frame after a pause, which the views mark as paused; then the screen keeps it.
     const bool paused = state.paused->load(std::memory_order_relaxed);
-    if (paused && showing_paused) continue;  // last_draw kept
+    if (paused && showing_paused && !draw_now) continue;  // last_draw kept
+    if (draw_now) terminal->redraw_all();
     TUIMode mode = state.mode->get();
     term::Size size = devices.size.size();
     terminal->draw(size, [&](term::Frame& frame) { view(mode, frame, state); });
     last_draw = devices.clock.now();
     showing_paused = paused;
+    draw_now = false;
   }
 
   terminal.reset();
   restorer.restore();
 }
 
-void tui_thread_main(SharedState state, std::uint64_t render_interval_ms, bool can_draw) noexcept {
-  // One formatted write per line, so it is not interleaved with other output; by
-  // now the terminal has been given back, so the line is readable.
-  try {
-    std::unique_ptr<term::Tty> tty = term::Tty::open(can_draw);
-    // Destroyed after run_tui has given the terminal back: only then are the
-    // descriptors put back and the kept output written out. Without a capture (no
-    // descriptors left, another one on) the display runs all the same.
-    std::optional<term::OutputCapture> capture;
-    try {
-      capture.emplace();
-      tty->draw_on(capture->terminal());
-      tty->also_wake_on(capture->pipes());
-    } catch (const std::exception&) {
-    }
-    term::FdOutput output(capture ? capture->terminal() : STDOUT_FILENO);
-    SteadyClock clock;
-    TuiDevices devices{*tty, output, *tty, *tty, clock, capture ? &*capture : nullptr};
-    run_tui(std::move(state), render_interval_ms, devices, &views::render_view);
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "TUI error: %s\n", e.what());
-  } catch (...) {
-    std::fprintf(stderr, "TUI error: unknown failure\n");
-  }
+void run_tui(SharedState state, std::uint64_t render_interval_ms, const TuiDevices& devices,
+             const TuiView& view) {
+  OneDisplay display(std::move(state), render_interval_ms);
+  run_tui(display, devices, view);
 }
 
 }  // namespace vorlisk::tui

@@ -5,7 +5,6 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <thread>
 
 #include "tui/logger/mode.hpp"
 #include "tui/logger/shared_state.hpp"
@@ -39,20 +38,33 @@ using TuiView = std::function<void(TUIMode, term::Frame&, const SharedState&)>;
 inline constexpr char kEnterAlternateScreen[] = "\x1b[?1049h";
 inline constexpr char kLeaveScreen[] = "\x1b[?1049l\x1b[?25h";  // main screen, cursor shown
 
-// Runs the display until `running` is cleared or q is pressed. Returns normally after
-// giving the terminal back; throws std::system_error on a terminal failure, and lets
-// an exception from `view` pass. On every way out the terminal is given back first:
-// raw mode off with the saved settings, the main screen, the cursor shown. When raw
-// mode cannot be enabled, nothing was changed and nothing is written.
+// The displays one terminal shows. Only the one in front is drawn and takes the keys.
+class Displays {
+ public:
+  struct Shown {
+    std::uint64_t id = 0;  // 0: none yet
+    SharedState state;
+    std::uint64_t render_interval_ms = 0;
+  };
+  virtual ~Displays() = default;
+  // Puts the display in front into `shown`, unless it is the one there already; false
+  // when none is left.
+  virtual bool front(Shown& shown) = 0;
+  // q was pressed on display `id`: it ends, and the one behind it comes to the front.
+  virtual void quit(std::uint64_t id) = 0;
+};
+
+// Runs the display until no display is left. Returns normally after giving the
+// terminal back; throws std::system_error on a terminal failure, and lets an exception
+// from `view` pass. On every way out the terminal is given back first: raw mode off
+// with the saved settings, the main screen, the cursor shown. When raw mode cannot be
+// enabled, nothing was changed and nothing is written. A display that comes to the
+// front is drawn whole at once, as is the front one after the process was continued;
+// nothing is read or drawn while the process is in the background.
+void run_tui(Displays& displays, const TuiDevices& devices, const TuiView& view);
+
+// One display, shown until `running` is cleared or q is pressed.
 void run_tui(SharedState state, std::uint64_t render_interval_ms, const TuiDevices& devices,
              const TuiView& view);
-
-// The thread body: runs the display on the process's terminal with the real views,
-// capturing what the process writes meanwhile and writing it out once the terminal is
-// given back. On a failure it writes one line "TUI error: <text>" to standard error
-// (after that output) and ends. `can_draw` is false where TERM says the terminal takes
-// no escape sequences; the caller reads it, since the environment is the
-// interpreter's to change while this thread runs.
-void tui_thread_main(SharedState state, std::uint64_t render_interval_ms, bool can_draw) noexcept;
 
 }  // namespace vorlisk::tui

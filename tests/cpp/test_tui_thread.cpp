@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "tui/term/keys.hpp"
@@ -67,12 +68,15 @@ struct FakeDevices final : term::Input, term::Output, term::RawMode, term::SizeS
   std::vector<Drawn> frames;
   Fail fail = Fail::None;
   int polls = 0, writes = 0, sizes_read = 0, disables = 0;
+  int away = 0;            // turns left in the background, where nothing may be read or drawn
+  bool continued = false;  // the process was continued: the screen must be drawn whole
   bool raw = false;
 
   static void fail_if(bool fail) {
     if (fail) throw std::system_error(std::make_error_code(std::errc::io_error));
   }
   bool poll(milliseconds timeout) override {
+    EXPECT_EQ(away, 0);
     fail_if(fail == Fail::Poll && ++polls == 12);
     if (script.empty()) state.running->stop();
     t += script.empty() ? timeout : milliseconds(script.front().wait);
@@ -99,7 +103,10 @@ struct FakeDevices final : term::Input, term::Output, term::RawMode, term::SizeS
     raw = false;
     fail_if(fail == Fail::Restore);
   }
+  bool in_foreground() override { return away == 0 || (--away, false); }
+  bool take_redraw() override { return std::exchange(continued, false); }
   term::Size size() override {
+    EXPECT_EQ(away, 0);
     fail_if(fail == Fail::Size);
     return sizes[std::min<std::size_t>(sizes_read++, sizes.size() - 1)];
   }
@@ -107,10 +114,11 @@ struct FakeDevices final : term::Input, term::Output, term::RawMode, term::SizeS
 
   void run(std::uint64_t interval_ms, std::vector<Poll> polls, const TuiView& view = {}) {
     script.assign(polls.begin(), polls.end());
-    run_tui(state, interval_ms, TuiDevices{*this, *this, *this, *this, *this},
-            view ? view : [&](TUIMode mode, term::Frame& frame, const SharedState&) {
-              frames.push_back({mode, frame.area()});
-            });
+    run_tui(state, interval_ms, devices(), view ? view : record());
+  }
+  TuiDevices devices() { return TuiDevices{*this, *this, *this, *this, *this}; }
+  TuiView record() {
+    return [&](TUIMode mode, term::Frame& frame, const SharedState&) { frames.push_back({mode, frame.area()}); };
   }
 };
 
@@ -140,6 +148,52 @@ TEST(Loop, APauseDrawsOneFrameThatShowsIt) {
   std::vector<bool> paused;
   loop.run(100, polls, [&](TUIMode, term::Frame&, const SharedState& s) { paused.push_back(s.paused->load()); });
   EXPECT_EQ(paused, (std::vector<bool>{true, false, false}));
+}
+
+// Displays, newest last.
+struct Stack final : Displays {
+  std::vector<Shown> shown;
+  bool front(Shown& front) override {
+    if (shown.empty()) return false;
+    if (front.id != shown.back().id) front = shown.back();
+    return true;
+  }
+  void quit(std::uint64_t id) override {
+    std::erase_if(shown, [&](const Shown& s) { return s.id == id; });
+  }
+};
+
+// m at 150 ms, then q twice; the one behind is drawn at once, on a cleared screen.
+TEST(Loop, TheNewestDisplayIsDrawnAndTakesTheKeysAndTheOneBehindComesBackWholeAfterIt) {
+  FakeDevices loop;
+  const SharedState older = SharedState::create(TUIMode::Minimal, 4);
+  const SharedState newer = SharedState::create(TUIMode::Minimal, 4);
+  Stack displays;
+  displays.shown = {{1, older, 100}, {2, newer, 100}};
+  loop.script = {{"m", 150}, {"q"}, {"q"}};
+  std::vector<std::pair<const MetricsBuffer*, TUIMode>> drawn;
+  run_tui(displays, loop.devices(), [&](TUIMode mode, term::Frame&, const SharedState& s) {
+    drawn.emplace_back(s.metrics.get(), mode);
+  });
+  EXPECT_EQ(drawn, (std::vector<std::pair<const MetricsBuffer*, TUIMode>>{
+                       {newer.metrics.get(), TUIMode::Dashboard}, {older.metrics.get(), TUIMode::Minimal}}));
+  EXPECT_TRUE(newer.quit_requested->load() && older.quit_requested->load());
+  EXPECT_EQ(loop.disables, 1);
+  std::size_t clears = 0;
+  for (std::size_t at = 0; (at = loop.text.find("\x1b[2J", at)) != std::string::npos; ++at) ++clears;
+  EXPECT_EQ(clears, 2u);
+}
+
+// Three turns in the background, then continued: the first frame comes at once, not
+// after an interval, and nothing was read or drawn before.
+TEST(Loop, NothingIsReadOrDrawnInTheBackgroundAndAContinuedProcessDrawsAtOnce) {
+  for (bool continued : {false, true}) {
+    FakeDevices loop;
+    loop.away = 3;
+    loop.continued = continued;
+    loop.run(100, timeouts(15));
+    EXPECT_EQ(loop.frames.size(), continued ? 2u : 1u);
+  }
 }
 
 TEST(Loop, EveryWayOutGivesTheTerminalBack) {

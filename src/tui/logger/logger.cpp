@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "tui/logger/fork_generation.hpp"
-#include "tui/tui_thread.hpp"
+#include "tui/display.hpp"
 
 namespace vorlisk::tui {
 
@@ -84,7 +84,7 @@ Logger::Logger(LoggerOptions options)
     if (options.display) {
       const char* term = std::getenv("TERM");
       const bool can_draw = term != nullptr && *term != '\0' && std::strcmp(term, "dumb") != 0;
-      tui_thread_ = std::thread(tui_thread_main, shared_, render_interval_ms_, can_draw);
+      display_ = show_display(shared_, render_interval_ms_, can_draw);
     }
   } catch (const std::system_error& error) {
     stop_threads();  // a thread already started must not outlive a failed constructor
@@ -171,18 +171,18 @@ void Logger::write_csv_row() noexcept {
 }
 
 void Logger::stop_threads() noexcept {
+  std::lock_guard lock(stopping_);
   if (fork_generation() != generation_) {
     // A forked child has none of the parent's threads, and their locks may have
     // been held at the fork: leave the handles be (never joined, never freed), and
     // the shared state too, whose condition variables they may have waited on.
     (void)new (std::nothrow) SharedState(shared_);
-    if (tui_thread_.joinable()) (void)new (std::nothrow) std::thread(std::move(tui_thread_));
+    display_ = 0;
     if (monitor_thread_.joinable()) (void)new (std::nothrow) std::thread(std::move(monitor_thread_));
     return;
   }
   shared_.running->stop();
-  // A thread that failed has already ended; joining it is all that is left.
-  if (tui_thread_.joinable()) tui_thread_.join();
+  if (display_ != 0) end_display(std::exchange(display_, 0));
   if (monitor_thread_.joinable()) monitor_thread_.join();
 }
 

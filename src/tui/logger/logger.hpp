@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -68,9 +69,15 @@ class Logger {
     return shared_.save_requested->exchange(false, std::memory_order_relaxed);
   }
 
-  // Stops and joins the threads, then flushes the CSV file. May be called again;
-  // update() keeps working afterwards.
+  // Stops the threads, then flushes the CSV file. May be called again; update()
+  // keeps working afterwards.
   void close() noexcept;
+
+  // The part of close() that waits: ends the display (after the last one, until the
+  // terminal is given back, at most kGiveBackWait) and joins the monitor thread.
+  // Safe beside update() and beside another call, so it can run without the
+  // interpreter lock.
+  void stop_threads() noexcept;
 
   const SharedState& shared() const noexcept { return shared_; }
   std::uint64_t render_interval_ms() const noexcept { return render_interval_ms_; }
@@ -78,11 +85,11 @@ class Logger {
  private:
   void append_history(const UpdateArgs& args) noexcept;
   void write_csv_row() noexcept;
-  void stop_threads() noexcept;
 
   SharedState shared_;
-  std::thread tui_thread_;
+  std::uint64_t display_ = 0;  // its id while shown; 0: none
   std::thread monitor_thread_;
+  std::mutex stopping_;
   std::unique_ptr<CsvLog> csv_;
   std::uint64_t last_history_step_ = 0;
   std::uint64_t update_interval_steps_;

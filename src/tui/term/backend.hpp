@@ -58,6 +58,14 @@ class Terminal {
   // Shows the cursor if a frame hid it. Throws std::system_error when writing fails.
   void show_cursor();
 
+  // The screen shows something else now (another display's frame, or what the shell
+  // drew while the process was stopped): the next frame clears it, writes every cell
+  // and hides the cursor again.
+  void redraw_all() noexcept {
+    clear_needed_ = true;
+    cursor_hidden_ = false;
+  }
+
   const Buffer& current() const noexcept { return buffers_[current_]; }  // the last frame
 
  private:

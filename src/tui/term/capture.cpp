@@ -44,6 +44,10 @@ bool same_file(int a, int b) noexcept {
   return ::fstat(a, &sa) == 0 && ::fstat(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
+// Whether `fd` is the pipe whose read end is `pipe`: a descriptor the program has
+// pointed elsewhere meanwhile (os.dup2 onto fd 1) stays where the program put it.
+bool is_pipe(int fd, int pipe) noexcept { return pipe >= 0 && same_file(fd, pipe); }
+
 int dup_onto(int from, int to) noexcept {
   int r;
   do r = ::dup2(from, to);
@@ -197,7 +201,9 @@ void OutputCapture::finish() noexcept {
     if (log_.text().empty()) break;
     write_out(saved_);
   }
-  for (std::size_t i = 0; i < streams_; ++i) dup_onto(saved_[i], fds_[i]);
+  for (std::size_t i = 0; i < streams_; ++i) {
+    if (is_pipe(fds_[i], pipes_[std::min(i, pipe_count_ - 1)])) dup_onto(saved_[i], fds_[i]);
+  }
   // What was written between the last read and the switch back.
   drain();
   write_out(saved_);

@@ -7,8 +7,11 @@
 #include <poll.h>
 #include <stdexcept>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
+
+#include "tui/term/signals.hpp"
 
 namespace vorlisk::tui::term {
 
@@ -72,8 +75,14 @@ std::unique_ptr<Tty> Tty::open(bool can_draw) {
 }
 
 Tty::~Tty() {
-  if (raw_) ::tcsetattr(fd_, TCSANOW, &saved_);  // the loop restores; this is a last resort
+  if (raw_) release_terminal();  // the loop restores; this is a last resort
   ::close(fd_);
+}
+
+bool Tty::is(int fd) const noexcept {
+  struct stat mine {}, other {};
+  return ::fstat(fd_, &mine) == 0 && ::fstat(fd, &other) == 0 && S_ISCHR(other.st_mode) &&
+         mine.st_rdev == other.st_rdev;
 }
 
 bool Tty::poll(std::chrono::milliseconds timeout) {
@@ -110,13 +119,18 @@ void Tty::enable() {
   settings.c_cc[VTIME] = 0;
   if (::tcsetattr(fd_, TCSANOW, &settings) != 0) fail("enabling raw mode");
   raw_ = true;
+  hold_terminal(fd_, saved_, settings);
 }
 
 void Tty::disable() {
   if (!raw_) return;
-  if (::tcsetattr(fd_, TCSANOW, &saved_) != 0) fail("disabling raw mode");
   raw_ = false;
+  if (!release_terminal()) fail("disabling raw mode");
 }
+
+bool Tty::in_foreground() { return ::tcgetpgrp(fd_) == ::getpgrp(); }
+
+bool Tty::take_redraw() { return take_redraw_request(); }
 
 Size Tty::size() {
   struct winsize ws {};

@@ -33,6 +33,12 @@ class RawMode {
   virtual void enable() = 0;
   // Puts the saved settings back. Throws std::system_error.
   virtual void disable() = 0;
+  // False while the process is in the background, where reading keys or drawing
+  // would stop it or write over the shell.
+  virtual bool in_foreground() { return true; }
+  // True once after the terminal was taken again (the process was stopped and
+  // continued): the screen no longer shows the last frame.
+  virtual bool take_redraw() { return false; }
 };
 
 class SizeSource {
@@ -67,7 +73,13 @@ class Tty final : public Input, public RawMode, public SizeSource {
   // foreground (changing its settings from the background would stop the process).
   static std::unique_ptr<Tty> open(bool can_draw = true);
 
-  // Frames go to `fd` (the terminal standard output was before it was captured).
+  // The terminal's own descriptor: frames and the sequences that give the terminal
+  // back go here when standard output is this terminal, so that a redirected fd 1
+  // cannot take them.
+  int fd() const noexcept { return fd_; }
+  // Whether `fd` refers to this terminal.
+  bool is(int fd) const noexcept;
+  // The size is read from `fd`, the descriptor the frames go to.
   void draw_on(int fd) noexcept { screen_ = fd; }
   // poll() also wakes, returning false, when one of `fds` is readable; they must stay
   // valid while it is used (-1 entries are skipped).
@@ -79,8 +91,14 @@ class Tty final : public Input, public RawMode, public SizeSource {
 
   bool poll(std::chrono::milliseconds timeout) override;
   std::size_t read(std::span<unsigned char> out) override;
+  // While raw, the terminal signals give the terminal back first (term/signals.hpp).
   void enable() override;
   void disable() override;
+  // The terminal was given back elsewhere (the display took too long to end): the
+  // saved settings are not put back from here any more.
+  void forget_raw() noexcept { raw_ = false; }
+  bool in_foreground() override;
+  bool take_redraw() override;
   Size size() override;
 
  private:
