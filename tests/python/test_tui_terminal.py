@@ -4,6 +4,7 @@ before and after."""
 import fcntl
 import os
 import select
+import signal
 import struct
 import subprocess
 import sys
@@ -22,9 +23,27 @@ TIMEOUT = 20.0  # seconds; no wait below goes beyond it
 # Makes the pty the script's controlling terminal, then feeds the logger until the
 # quit key. Steps grow all the time, so every frame differs.
 TRAINING = """
-import fcntl, os, sys, termios, time, vorlisk
+import fcntl, os, signal, sys, termios, time, vorlisk
 if CONTROLLING_TERMINAL:
     fcntl.ioctl(0, termios.TIOCSCTTY, 0)
+if JOB_CONTROL:  # as a shell runs a job: in a process group of its own, in the foreground
+    job = os.fork()
+    if job:
+        signal.signal(signal.SIGTTOU, signal.SIG_IGN)
+        signal.pthread_sigmask(signal.SIG_BLOCK, [signal.SIGUSR1])
+        os.setpgid(job, job)
+        os.tcsetpgrp(0, job)
+        print(job, flush=True, file=os.fdopen(JOB_CONTROL, "w"))
+        while True:
+            _, status = os.waitpid(job, os.WUNTRACED)
+            if not os.WIFSTOPPED(status):
+                os._exit(os.waitstatus_to_exitcode(status))
+            os.tcsetpgrp(0, os.getpgrp())  # stopped: the shell takes the terminal back,
+            signal.sigwait([signal.SIGUSR1])  # until told to run `fg`
+            os.tcsetpgrp(0, job)
+            os.kill(job, signal.SIGCONT)
+    os.setpgid(0, 0)
+exec(BEFORE)
 FILES = [os.fstat(fd)[1:3] for fd in (1, 2)]  # what standard output and error are
 logger = vorlisk.TUILogger(render_interval_ms=50, update_interval_steps=1, **LOGGER_ARGS)
 steps = saves = 0
@@ -45,17 +64,24 @@ def displayed():
 class Terminal:
     """A script running on a pseudo-terminal of the given size."""
 
-    def __init__(self, script, controlling=True, stdout=None, stderr=None, logger_args="", env=None):
+    def __init__(self, script, controlling=True, stdout=None, stderr=None, logger_args="", env=None,
+                 job_control=False, before=""):
         self.master, self.slave = os.openpty()
         fcntl.ioctl(self.master, termios.TIOCSWINSZ, struct.pack("HHHH", 40, 160, 0, 0))
         self.screen = pyte.Screen(160, 40)
         self.stream = pyte.ByteStream(self.screen)
         self.settings = termios.tcgetattr(self.slave)
-        code = (f"CONTROLLING_TERMINAL = {controlling}\nLOGGER_ARGS = dict({logger_args})\n" + TRAINING +
-                textwrap.dedent(script))
+        job_pipe = os.pipe() if job_control else None  # the job's process id comes through it
+        code = (f"CONTROLLING_TERMINAL = {controlling}\nJOB_CONTROL = {job_pipe and job_pipe[1]}\n"
+                f"LOGGER_ARGS = dict({logger_args})\nBEFORE = {before!r}\n" + TRAINING + textwrap.dedent(script))
         self.process = subprocess.Popen([sys.executable, "-c", code], stdin=self.slave, stderr=stderr or self.slave,
                                         stdout=stdout or self.slave, start_new_session=True,
+                                        pass_fds=[job_pipe[1]] if job_pipe else [],
                                         env=env or {**os.environ, "TERM": "xterm-256color"})
+        if job_pipe:
+            os.close(job_pipe[1])
+            with os.fdopen(job_pipe[0]) as job:
+                self.job = int(job.readline())
         self.raw = b""
 
     def pump(self, seconds):
@@ -134,22 +160,127 @@ def test_keys_cycle_pause_and_quit_and_the_terminal_is_given_back():
         term.finish()
 
 
-@pytest.mark.parametrize("how, status, last_words", [
-    ("train(0.5)\nlogger.close()\nprint('closed')\n", 0, b"closed"),
+SUBINTERPRETER_LOGGER = ("import _testcapi\n"
+                         "_testcapi.run_in_subinterp('import vorlisk; vorlisk.TUILogger(display=False).close()')")
+
+
+@pytest.mark.parametrize("how, status, last_words, before", [
+    ("train(0.5)\nlogger.close()\nprint('closed')\n", 0, b"closed", ""),
     # Never closed: the interpreter ends with the logger still open. (Python 3.13 colours
     # the exception name in a terminal, so only the message is looked for.)
-    ("train(0.5)\nraise RuntimeError('training diverged')\n", 1, b"training diverged"),
-    ("train(0.5)\ndisplayed()\nprint('printed', end='')\n", 0, b"printed"),
+    ("train(0.5)\nraise RuntimeError('training diverged')\n", 1, b"training diverged", ""),
+    # A hook that others put in front of the logger's, and a main interpreter that never
+    # got the logger's hook because the first logger was made in a subinterpreter.
+    ("sys.excepthook = lambda *exc: sys.__excepthook__(*exc)\ntrain(0.5)\nraise RuntimeError('diverged')\n",
+     1, b"diverged", ""),
+    ("train(0.5)\nraise RuntimeError('diverged')\n", 1, b"diverged", SUBINTERPRETER_LOGGER),
+    ("train(0.5)\ndisplayed()\nprint('printed', end='')\n", 0, b"printed", ""),
     # A logger the interpreter never frees is closed when the process exits.
     ("train(0.5)\ndisplayed()\nprint('printed')\nimport ctypes\n"
-     "ctypes.pythonapi.Py_IncRef(ctypes.py_object(logger))\n", 0, b"printed"),
-], ids=["close", "exception", "exit", "never freed"])
-def test_every_way_out_gives_the_terminal_back(how, status, last_words):
-    with Terminal(how) as term:
+     "ctypes.pythonapi.Py_IncRef(ctypes.py_object(logger))\n", 0, b"printed", ""),
+    # Several loggers open at once: a sweep makes each run's before the last one goes.
+    ("for run in range(3):\n    logger = vorlisk.TUILogger(render_interval_ms=50)\n    train(0.3)\nprint('swept')\n",
+     0, b"swept", ""),
+    ("other = vorlisk.TUILogger(render_interval_ms=50)\ntrain(0.3)\nraise RuntimeError('diverged')\n",
+     1, b"diverged", ""),
+], ids=["close", "exception", "replaced excepthook", "subinterpreter", "exit", "never freed", "sweep",
+        "two open at an exception"])
+def test_every_way_out_gives_the_terminal_back(how, status, last_words, before):
+    with Terminal(how, before=before) as term:
         term.wait_for(lambda: MINIMAL in term.text(), MINIMAL)
         term.finish(status)
-    # What the script prints at its end reaches the main screen, readable.
-    assert term.raw.rfind(last_words) > term.raw.rfind(LEAVE_ALT)
+    # What the script prints at its end reaches the main screen, readable, and no frame
+    # is drawn there.
+    after = term.raw[term.raw.rfind(LEAVE_ALT):]
+    assert last_words in after and MINIMAL.encode() not in after
+
+
+def test_a_later_logger_is_shown_in_front_and_the_earlier_one_comes_back_after_it():
+    with Terminal("""
+        later = vorlisk.TUILogger(render_interval_ms=50, mode="dashboard")
+        while not later.should_quit():
+            later.update(1, 0, 0.0, 0.0)
+            time.sleep(0.01)
+        train()  # the first logger again, until q
+        later.close()
+        logger.close()
+    """) as term:
+        term.wait_for(lambda: DASHBOARD in term.text(), DASHBOARD)
+        term.press(b"q", then=MINIMAL)
+        term.press(b"q")
+        term.finish()
+    assert term.raw.count(ENTER_ALT) == 1 and b"TUI error" not in term.raw
+
+
+@pytest.mark.parametrize("sig", [signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT], ids=lambda s: s.name)
+def test_a_signal_that_ends_the_process_gives_the_terminal_back_first(sig):
+    with Terminal("train()") as term:
+        term.wait_for(lambda: MINIMAL in term.text(), MINIMAL)
+        term.process.send_signal(sig)
+        term.finish(-sig)
+
+
+def wait_until(condition, what):
+    end = time.monotonic() + TIMEOUT
+    while not condition():
+        assert time.monotonic() < end, f"no {what}"
+        time.sleep(0.02)
+
+
+def test_a_stopped_job_gives_the_terminal_back_and_takes_it_again_with_a_whole_frame_when_continued():
+    with Terminal("train()", job_control=True) as term:
+        term.wait_for(lambda: MINIMAL in term.text(), MINIMAL)
+        os.kill(term.job, signal.SIGTSTP)  # as kill -TSTP does; Control-Z is a plain key in raw mode
+        wait_until(lambda: open(f"/proc/{term.job}/stat").read().rsplit(")", 1)[1].split()[0] == "T", "stop")
+        term.pump(0.1)
+        assert termios.tcgetattr(term.slave) == term.settings
+        assert term.raw.rfind(LEAVE_ALT) > term.raw.rfind(ENTER_ALT)
+        term.screen.reset()  # what the shell drew meanwhile; only a whole frame covers it
+        os.kill(term.process.pid, signal.SIGUSR1)  # fg
+        term.wait_for(lambda: MINIMAL in term.text(), "a whole frame")
+        term.press(b"q")  # no Enter needed: raw mode again
+        term.finish()
+
+
+def test_close_returns_and_gives_the_settings_back_while_the_terminal_takes_nothing(tmp_path):
+    go, closed = tmp_path / "go", tmp_path / "closed"
+    with Terminal(f"""
+        displayed()
+        while not os.path.exists({str(go)!r}):  # until nothing reads the terminal
+            time.sleep(0.01)
+        tty, refused = os.open("/dev/tty", os.O_WRONLY | os.O_NONBLOCK), 0
+        while refused < 10:  # full, and staying full
+            try:
+                os.write(tty, b"x" * 1024)
+                refused = 0
+            except BlockingIOError:
+                refused += 1
+                time.sleep(0.05)
+        train(0.5)  # a frame now waits for room that does not come
+        logger.close()
+        open({str(closed)!r}, "w").close()
+        while not os.isatty(1):  # the display's thread ends once the terminal is read again
+            time.sleep(0.01)
+    """) as term:
+        term.wait_for(lambda: MINIMAL in term.text(), MINIMAL)
+        go.touch()
+        wait_until(closed.exists, "return from close()")
+        assert termios.tcgetattr(term.slave) == term.settings
+        term.finish()
+
+
+def test_a_moved_standard_output_stays_where_it_was_put_and_the_terminal_is_given_back(tmp_path):
+    path = tmp_path / "out.txt"
+    with Terminal(f"""
+        displayed()
+        os.dup2(os.open({str(path)!r}, os.O_WRONLY | os.O_CREAT), 1)
+        train(0.5)
+        logger.close()
+        print("after close", flush=True)
+    """) as term:
+        term.wait_for(lambda: MINIMAL in term.text(), MINIMAL)
+        term.finish()
+    assert path.read_bytes() == b"after close\n"
 
 
 # What the script writes while the display is on (print, logging, a thread's traceback,
