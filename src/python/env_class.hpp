@@ -44,9 +44,9 @@ PyObject* new_array(int dtype, std::size_t rows, std::size_t cols);
 
 // Steps of at least this many lanes run without the interpreter's lock, so that other
 // Python threads (a policy, a logger, a data loader) run meanwhile. Letting the lock go
-// and taking it back costs about 0.1 to 0.3 us when no other thread wants it; from
-// here on that is under 2 % of a step, and smaller steps are over before another
-// thread would get much done.
+// and taking it back costs about 0.08 to 0.1 us when no other thread wants it: 14 % of
+// a one-lane CartPole step, 5 % at 256 lanes, about 1 % from here on; smaller steps
+// are over before another thread would get much done.
 inline constexpr std::size_t kStepWithoutGilLanes = 2048;
 
 inline constexpr char kInUseMessage[] =
