@@ -1,0 +1,121 @@
+"""vorlisk's step against gymnax's fused rollout on the CPU, in one session.
+
+    python3 benchmarks/bench_gymnax.py [--tasks CartPole MountainCar Pendulum]
+        [--sizes 4096 65536] [--steps 100] [--rounds 5]
+
+gymnax gets every advantage: its whole rollout of --steps steps is one jit-compiled
+jax.lax.scan over a vmapped env.step (auto-reset included, as gymnax steps), actions
+prepared ahead on the device, no Python per step, compile time excluded. Two forms:
+one random key shared by all lanes (its cheapest case) and a key per lane (what
+independent lanes need). The rollout returns the observations, rewards and both flags
+of every step, as a training rollout would keep them. vorlisk makes one Python call
+per step with prepared NumPy actions and returns fresh arrays, `workers` 1.
+Prints us per step and the ratios; it never judges absolute times. Needs jax and
+gymnax; without them it says so and exits.
+"""
+
+from __future__ import annotations
+
+import argparse
+import os
+import sys
+import time
+
+os.environ.setdefault("OPENBLAS_NUM_THREADS", "1")
+
+import numpy as np  # noqa: E402
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from bench_envs import TASKS, action_batches  # noqa: E402
+
+try:
+    import jax
+    import jax.numpy as jnp
+    import gymnax
+except ImportError as error:  # optional peer
+    print(f"bench_gymnax: skipped, jax and gymnax are needed ({error})")
+    sys.exit(0)
+
+GYMNAX_IDS = {"CartPole": "CartPole-v1", "MountainCar": "MountainCar-v0", "Pendulum": "Pendulum-v1"}
+
+
+def gymnax_rollout(task, lanes, steps, shared_key):
+    env, params = gymnax.make(GYMNAX_IDS[task])
+    keys = jax.random.split(jax.random.PRNGKey(0), lanes)
+    _, state = jax.vmap(env.reset, in_axes=(0, None))(keys, params)
+    kind = TASKS[task][3]
+    if isinstance(kind, int):
+        actions = jax.random.randint(jax.random.PRNGKey(1), (steps, lanes), 0, kind)
+    else:
+        actions = jax.random.uniform(jax.random.PRNGKey(1), (steps, lanes), minval=kind[0],
+                                     maxval=kind[1])
+    step = jax.vmap(env.step, in_axes=(None if shared_key else 0, 0, 0, None))
+
+    @jax.jit
+    def rollout(key, state, actions):
+        def body(carry, action):
+            key, state = carry
+            key, sub = jax.random.split(key)
+            step_keys = sub if shared_key else jax.random.split(sub, lanes)
+            obs, state, reward, terminated, truncated, _ = step(step_keys, state, action, params)
+            return (key, state), (obs, reward, terminated, truncated)
+
+        return jax.lax.scan(body, (key, state), actions)
+
+    key = jax.random.PRNGKey(2)
+    jax.block_until_ready(rollout(key, state, actions))  # compile
+
+    def run():
+        jax.block_until_ready(rollout(key, state, actions))
+
+    return run
+
+
+def vorlisk_rollout(task, lanes, steps):
+    env = TASKS[task][0](lanes, 1)
+    env.reset(0)
+    batches = action_batches(TASKS[task][3], lanes, np.int32, count=steps)
+
+    def run():
+        for actions in batches:
+            env.step(actions)
+
+    return run
+
+
+def best_per_step(run, steps, rounds):
+    run()
+    best = float("inf")
+    for _ in range(rounds):
+        start = time.perf_counter()
+        run()
+        best = min(best, (time.perf_counter() - start) / steps)
+    return best
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--tasks", nargs="+", default=list(GYMNAX_IDS), choices=list(GYMNAX_IDS))
+    parser.add_argument("--sizes", type=int, nargs="+", default=[4096, 65536])
+    parser.add_argument("--steps", type=int, default=100)
+    parser.add_argument("--rounds", type=int, default=5)
+    args = parser.parse_args()
+    print(f"# jax {jax.__version__} on {jax.devices()[0].platform}, gymnax, "
+          f"{os.cpu_count()} logical CPUs; us per step, best of {args.rounds} rollouts of "
+          f"{args.steps} steps\n")
+    print("| task | lanes | vorlisk w1 | gymnax, shared key | gymnax, key per lane | "
+          "vs shared key | vs key per lane |")
+    print("|---|---:|---:|---:|---:|---:|---:|")
+    for task in args.tasks:
+        for lanes in args.sizes:
+            runs = {"vorlisk": vorlisk_rollout(task, lanes, args.steps),
+                    "shared": gymnax_rollout(task, lanes, args.steps, True),
+                    "per_lane": gymnax_rollout(task, lanes, args.steps, False)}
+            t = {name: best_per_step(run, args.steps, args.rounds) for name, run in runs.items()}
+            print(f"| {task} | {lanes} | {t['vorlisk'] * 1e6:.1f} | {t['shared'] * 1e6:.1f} | "
+                  f"{t['per_lane'] * 1e6:.1f} | {t['shared'] / t['vorlisk']:.1f}x | "
+                  f"{t['per_lane'] / t['vorlisk']:.1f}x |", flush=True)
+
+
+if __name__ == "__main__":
+    main()
