@@ -29,10 +29,9 @@ bool wide_blocks_enabled() {
 
 void force_narrow_blocks(bool narrow) { narrow_forced.store(narrow, std::memory_order_relaxed); }
 
-#if defined(__x86_64__) && defined(__GLIBC__)  // picking a clone at load time needs ifunc
-__attribute__((target_clones("avx2", "default")))
-#endif
-void int32_to_f32(const char* data, float* out, std::size_t n) {
+namespace {
+
+[[gnu::always_inline]] inline void convert(const char* data, float* out, std::size_t n) {
   if (reinterpret_cast<std::uintptr_t>(data) % alignof(std::int32_t) == 0) {
     const auto* in = reinterpret_cast<const std::int32_t*>(data);
     for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<float>(in[i]);
@@ -43,6 +42,23 @@ void int32_to_f32(const char* data, float* out, std::size_t n) {
     std::memcpy(&v, data + i * sizeof v, sizeof v);
     out[i] = static_cast<float>(v);
   }
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+[[gnu::target("avx2")]] void convert_avx2(const char* data, float* out, std::size_t n) {
+  convert(data, out, n);
+}
+#endif
+
+}  // namespace
+
+// Chosen at run time rather than through an ifunc: a resolver runs while the program
+// is being relocated, before a sanitizer's runtime is ready for instrumented code.
+void int32_to_f32(const char* data, float* out, std::size_t n) {
+#if defined(__x86_64__) || defined(__i386__)
+  if (wide_blocks_enabled()) return convert_avx2(data, out, n);
+#endif
+  convert(data, out, n);
 }
 
 }  // namespace vorlisk::envs
