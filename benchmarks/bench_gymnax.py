@@ -1,15 +1,16 @@
 """vorlisk's step against gymnax's fused rollout on the CPU, in one session.
 
     python3 benchmarks/bench_gymnax.py [--tasks CartPole MountainCar Pendulum]
-        [--sizes 4096 65536] [--steps 100] [--rounds 5]
+        [--sizes 4096 65536] [--steps 100] [--rounds 5] [--keep]
 
 gymnax gets every advantage: its whole rollout of --steps steps is one jit-compiled
 jax.lax.scan over a vmapped env.step (auto-reset included, as gymnax steps), actions
-prepared ahead on the device, no Python per step, compile time excluded. Two forms:
-one random key shared by all lanes (its cheapest case) and a key per lane (what
-independent lanes need). The rollout returns the observations, rewards and both flags
-of every step, as a training rollout would keep them. vorlisk makes one Python call
-per step with prepared NumPy actions and returns fresh arrays, `workers` 1.
+prepared ahead on the device, no Python per step, compile time excluded, and by
+default nothing kept but the state and a sum of the rewards (--keep: every step's
+observations, rewards and flags, stacked, as a training rollout would keep them). Two
+forms: one random key shared by all lanes (its cheapest case) and a key per lane (what
+independent lanes need). vorlisk makes one Python call per step with prepared NumPy
+actions and returns fresh arrays, `workers` 1.
 Prints us per step and the ratios; it never judges absolute times. Needs jax and
 gymnax; without them it says so and exits.
 """
@@ -39,7 +40,7 @@ except ImportError as error:  # optional peer
 GYMNAX_IDS = {"CartPole": "CartPole-v1", "MountainCar": "MountainCar-v0", "Pendulum": "Pendulum-v1"}
 
 
-def gymnax_rollout(task, lanes, steps, shared_key):
+def gymnax_rollout(task, lanes, steps, shared_key, keep):
     env, params = gymnax.make(GYMNAX_IDS[task])
     keys = jax.random.split(jax.random.PRNGKey(0), lanes)
     _, state = jax.vmap(env.reset, in_axes=(0, None))(keys, params)
@@ -54,13 +55,15 @@ def gymnax_rollout(task, lanes, steps, shared_key):
     @jax.jit
     def rollout(key, state, actions):
         def body(carry, action):
-            key, state = carry
+            key, state, total = carry
             key, sub = jax.random.split(key)
             step_keys = sub if shared_key else jax.random.split(sub, lanes)
             obs, state, reward, terminated, truncated, _ = step(step_keys, state, action, params)
-            return (key, state), (obs, reward, terminated, truncated)
+            if keep:
+                return (key, state, total), (obs, reward, terminated, truncated)
+            return (key, state, total + reward), None
 
-        return jax.lax.scan(body, (key, state), actions)
+        return jax.lax.scan(body, (key, state, jnp.zeros(lanes)), actions)
 
     key = jax.random.PRNGKey(2)
     jax.block_until_ready(rollout(key, state, actions))  # compile
@@ -99,6 +102,8 @@ def main():
     parser.add_argument("--sizes", type=int, nargs="+", default=[4096, 65536])
     parser.add_argument("--steps", type=int, default=100)
     parser.add_argument("--rounds", type=int, default=5)
+    parser.add_argument("--keep", action="store_true",
+                        help="gymnax keeps every step's results, as a training rollout would")
     args = parser.parse_args()
     print(f"# jax {jax.__version__} on {jax.devices()[0].platform}, gymnax, "
           f"{os.cpu_count()} logical CPUs; us per step, best of {args.rounds} rollouts of "
@@ -109,8 +114,8 @@ def main():
     for task in args.tasks:
         for lanes in args.sizes:
             runs = {"vorlisk": vorlisk_rollout(task, lanes, args.steps),
-                    "shared": gymnax_rollout(task, lanes, args.steps, True),
-                    "per_lane": gymnax_rollout(task, lanes, args.steps, False)}
+                    "shared": gymnax_rollout(task, lanes, args.steps, True, args.keep),
+                    "per_lane": gymnax_rollout(task, lanes, args.steps, False, args.keep)}
             t = {name: best_per_step(run, args.steps, args.rounds) for name, run in runs.items()}
             print(f"| {task} | {lanes} | {t['vorlisk'] * 1e6:.1f} | {t['shared'] * 1e6:.1f} | "
                   f"{t['per_lane'] * 1e6:.1f} | {t['shared'] / t['vorlisk']:.1f}x | "
