@@ -102,22 +102,6 @@ const char* autoreset_mode_name(envs::AutoresetMode mode) {
   return "same_step";
 }
 
-#if defined(__x86_64__) && defined(__GLIBC__)  // picking a clone at load time needs ifunc
-__attribute__((target_clones("avx2", "default")))
-#endif
-void int32_to_f32(const char* data, float* out, std::size_t n) {
-  if (reinterpret_cast<std::uintptr_t>(data) % alignof(std::int32_t) == 0) {
-    const auto* in = reinterpret_cast<const std::int32_t*>(data);
-    for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<float>(in[i]);
-    return;
-  }
-  for (std::size_t i = 0; i < n; ++i) {
-    std::int32_t v;
-    std::memcpy(&v, data + i * sizeof v, sizeof v);
-    out[i] = static_cast<float>(v);
-  }
-}
-
 bool create_env_types(PyObject* module, std::array<PyObject*, envs::tasks::Registry::kCount>& out) {
   bool ok = true;
   envs::tasks::Registry::each([&]<class Task>(std::size_t i) {

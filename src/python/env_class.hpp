@@ -12,6 +12,8 @@
 #include <type_traits>
 #include <vector>
 
+#include "envs/core/in_use.hpp"
+#include "envs/core/step_io.hpp"
 #include "envs/core/vec_engine.hpp"
 #include "python/binding.hpp"
 #include "python/env_texts.hpp"
@@ -37,12 +39,32 @@ const void* checked_mask(PyObject* mask, std::size_t count);
 bool to_autoreset_mode(PyObject* o, envs::AutoresetMode* out);
 const char* autoreset_mode_name(envs::AutoresetMode mode);
 
-// int32 actions to the nearest float, in one pass over `n` values at `data` (which
-// need not be aligned).
-void int32_to_f32(const char* data, float* out, std::size_t n);
-
 // A new float32 array of shape (rows, cols) (cols 0: one-dimensional) or uint8.
 PyObject* new_array(int dtype, std::size_t rows, std::size_t cols);
+
+// Steps of at least this many lanes run without the interpreter's lock, so that other
+// Python threads (a policy, a logger, a data loader) run meanwhile. Letting the lock go
+// and taking it back costs about 0.08 to 0.1 us when no other thread wants it: 14 % of
+// a one-lane CartPole step, 5 % at 256 lanes, about 1 % from here on; smaller steps
+// are over before another thread would get much done.
+inline constexpr std::size_t kStepWithoutGilLanes = 2048;
+
+inline constexpr char kInUseMessage[] =
+    "step() is already running on this environment in another thread";
+
+// The interpreter's lock let go for the length of a scope, where `release` says so.
+class WithoutGil {
+ public:
+  explicit WithoutGil(bool release) : saved_(release ? PyEval_SaveThread() : nullptr) {}
+  ~WithoutGil() {
+    if (saved_) PyEval_RestoreThread(saved_);
+  }
+  WithoutGil(const WithoutGil&) = delete;
+  WithoutGil& operator=(const WithoutGil&) = delete;
+
+ private:
+  PyThreadState* saved_;
+};
 
 // Discrete actions arrive as int32 and are converted to the nearest float; continuous
 // ones are float32 and reach the engine as they are.
@@ -58,6 +80,9 @@ class VecEnvClass {
   struct State {
     Engine engine;
     std::vector<float> actions_buffer;  // converted discrete actions; unused otherwise
+    // Held by a step while it runs, which may be without the interpreter's lock; the
+    // other methods take it too, for the moment they read or change the engine.
+    envs::InUse in_use;
   };
 
   struct Object {
@@ -72,6 +97,11 @@ class VecEnvClass {
  private:
   static State& state(PyObject* self) { return *reinterpret_cast<Object*>(self)->state; }
   static Engine& engine(PyObject* self) { return state(self).engine; }
+
+  static PyObject* in_use_error() {
+    PyErr_SetString(PyExc_RuntimeError, kInUseMessage);
+    return nullptr;
+  }
 
   static PyObject* tp_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return guard([&]() -> PyObject* {
@@ -103,7 +133,7 @@ class VecEnvClass {
                      static_cast<unsigned>(envs::kMaxEpisodeLimit), limit);
         return nullptr;
       }
-      auto st = std::unique_ptr<State>(new State{Engine::with_workers(num_envs, workers), {}});
+      auto st = std::unique_ptr<State>(new State{Engine::with_workers(num_envs, workers), {}, {}});
       st->engine.max_steps = static_cast<std::uint32_t>(limit);
       st->engine.autoreset_mode = mode;
       if constexpr (kDiscrete<Task>) st->actions_buffer.resize(num_envs);
@@ -142,6 +172,8 @@ class VecEnvClass {
       if (!bind_arguments("reset", args, nargs, kwnames, names, 2, 1, arguments)) return nullptr;
       std::uint64_t seed = 0;
       if (arguments[0] != Py_None && !to_u64(arguments[0], "seed", &seed)) return nullptr;
+      const envs::Claim claim(state(self).in_use);
+      if (!claim) return in_use_error();
       Engine& e = engine(self);
       if (arguments[1] && arguments[1] != Py_None) {
         const void* mask = checked_mask(arguments[1], e.num_envs);
@@ -179,32 +211,41 @@ class VecEnvClass {
         if (!bind_arguments(name, args, nargs, kwnames, names, 1, 1, &actions_arg)) return nullptr;
       }
       State& st = state(self);
+      const envs::Claim claim(st.in_use);
+      if (!claim) return in_use_error();
       Engine& e = st.engine;
-      std::span<const float> actions;
+      envs::StepActions actions{.count = e.num_envs};
       if constexpr (kDiscrete<Task>) {
+        // Converted by the engine a stretch of lanes at a time, as it steps them.
         const void* data = checked_actions(actions_arg, NPY_INT32, "int32", e.num_envs);
         if (!data) return nullptr;
-        int32_to_f32(static_cast<const char*>(data), st.actions_buffer.data(), e.num_envs);
-        actions = st.actions_buffer;
+        actions.int32_bytes = static_cast<const char*>(data);
+        actions.converted = st.actions_buffer.data();
       } else {
         const void* data = checked_actions(actions_arg, NPY_FLOAT32, "float32", e.num_envs);
         if (!data) return nullptr;
-        actions = aligned_floats(data, st.actions_buffer, e.num_envs);
-      }
-      if constexpr (kPerLane) {
-        e.step_auto_reset_parallel(actions);
-      } else {
-        e.step_auto_reset(actions);
+        actions.floats = aligned_floats(data, st.actions_buffer, e.num_envs).data();
       }
 
-      PyRef obs = PyRef::steal(observations(e));
+      // The result arrays first: the engine writes each lane's results straight into
+      // them as it steps it.
+      PyRef obs = PyRef::steal(new_array(NPY_FLOAT32, e.num_envs, kObs));
       PyRef rewards = PyRef::steal(new_array(NPY_FLOAT32, e.num_envs, 0));
       PyRef terminals = PyRef::steal(new_array(NPY_UINT8, e.num_envs, 0));
       PyRef truncations = PyRef::steal(new_array(NPY_UINT8, e.num_envs, 0));
       if (!obs || !rewards || !terminals || !truncations) return nullptr;
-      e.write_rewards({data_of<float>(rewards), e.num_envs});
-      e.write_terminals({data_of<std::uint8_t>(terminals), e.num_envs});
-      e.write_truncations({data_of<std::uint8_t>(truncations), e.num_envs});
+      const envs::StepResults out{data_of<float>(obs), data_of<float>(rewards),
+                                  data_of<std::uint8_t>(terminals),
+                                  data_of<std::uint8_t>(truncations)};
+      {
+        // The caller's actions array stays alive: the call's arguments hold it.
+        const WithoutGil unlocked(e.num_envs >= kStepWithoutGilLanes);
+        if constexpr (kPerLane) {
+          e.step_into_per_lane(actions, out);
+        } else {
+          e.step_into(actions, out);
+        }
+      }
       return PyTuple_Pack(4, obs.get(), rewards.get(), terminals.get(), truncations.get());
     });
   }
@@ -227,6 +268,8 @@ class VecEnvClass {
 
   static PyObject* final_observations(PyObject* self, PyObject*) {
     return guard([&]() -> PyObject* {
+      const envs::Claim claim(state(self).in_use);
+      if (!claim) return in_use_error();
       const Engine& e = engine(self);
       const std::size_t count = e.final_count();
       PyRef lanes = PyRef::steal(new_array(NPY_INT64, count, 0));
@@ -242,6 +285,8 @@ class VecEnvClass {
   // observations lose part of it (tests start Gymnasium's environment from it).
   static PyObject* exact_state(PyObject* self, PyObject*) {
     return guard([&]() -> PyObject* {
+      const envs::Claim claim(state(self).in_use);
+      if (!claim) return in_use_error();
       const Engine& e = engine(self);
       const auto columns = e.state_columns();
       PyRef out = PyRef::steal(new_array(NPY_FLOAT64, e.num_envs, columns.size()));
@@ -261,6 +306,8 @@ class VecEnvClass {
       static const char* const names[] = {"lanes"};
       PyObject* lanes_arg;
       if (!bind_arguments("render", args, nargs, kwnames, names, 1, 1, &lanes_arg)) return nullptr;
+      const envs::Claim claim(state(self).in_use);
+      if (!claim) return in_use_error();
       const Engine& e = engine(self);
       constexpr render::FrameSize kFrame = Task::kFrame;
       LaneChoice choice;
@@ -274,6 +321,8 @@ class VecEnvClass {
   }
 
   static PyObject* get_logs(PyObject* self, PyObject*) {
+    const envs::Claim claim(state(self).in_use);
+    if (!claim) return in_use_error();
     const auto& log = engine(self).log;
     const float count = static_cast<float>(log.episode_count);
     const float steps = static_cast<float>(log.total_steps);
@@ -285,6 +334,8 @@ class VecEnvClass {
   }
 
   static PyObject* clear_logs(PyObject* self, PyObject*) {
+    const envs::Claim claim(state(self).in_use);
+    if (!claim) return in_use_error();
     engine(self).log = {};
     Py_RETURN_NONE;
   }

@@ -9,8 +9,10 @@
 #include <functional>
 #include <limits>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "envs/core/in_use.hpp"
 #include "envs/tasks/registry.hpp"
 
 namespace vorlisk::envs::tasks {
@@ -173,6 +175,102 @@ TYPED_TEST(Engines, WrongLengthsFailBeforeAnythingChanges) {
                  [&] { env.write_final_observations({}, floats); });
   EXPECT_EQ(this->observations(env), before);
   EXPECT_EQ(env.episode_steps, std::vector<std::uint32_t>(10, 0));
+}
+
+// Every step's results and the log's total, from step_into (int32 actions stored
+// `misalign` bytes off their alignment, result arrays poisoned so that a lane left
+// unwritten shows) or from the plain step and the engine's writers. Short episodes,
+// so that every task's lanes finish, wait and restart; two tiles, part of a third and
+// a tail that is not a whole block.
+struct Run {
+  std::size_t workers = 1;
+  bool per_lane = false;
+  AutoresetMode mode = AutoresetMode::kSameStep;
+  bool into = true;
+  std::size_t misalign = 0;
+};
+template <class Engine>
+std::vector<std::vector<float>> results(const Run& run, std::size_t n = 2 * kTileLanes + 13) {
+  constexpr std::size_t k = Engine::kObservationSize;
+  auto env = Engine::with_workers(n, run.workers);
+  env.autoreset_mode = run.mode;
+  env.max_steps = 7;
+  env.reset(5);
+  std::vector<char> bytes(n * 4 + run.misalign);
+  std::vector<float> floats(n), converted(n);
+  std::vector<std::vector<float>> trace;
+  for (int step = 0; step < 30; ++step) {
+    for (std::size_t i = 0; i < n; ++i) {
+      const std::int32_t a = static_cast<std::int32_t>((i * 5 + step * 3) % 7) % 4 - 1;
+      std::memcpy(bytes.data() + run.misalign + i * 4, &a, 4);
+      floats[i] = static_cast<float>(a);
+    }
+    std::vector<float> obs(n * k, -123.0f), rewards(n);
+    std::vector<std::uint8_t> terminals(n, 9), truncations(n);
+    if (run.into) {
+      const StepActions actions{n, nullptr, bytes.data() + run.misalign, converted.data()};
+      const StepResults out{obs.data(), rewards.data(), terminals.data(), truncations.data()};
+      run.per_lane ? env.step_into_per_lane(actions, out) : env.step_into(actions, out);
+    } else {
+      run.per_lane ? env.step_auto_reset_parallel(floats) : env.step_auto_reset(floats);
+      env.write_observations(obs);
+      env.write_rewards(rewards);
+      env.write_terminals(terminals);
+      env.write_truncations(truncations);
+    }
+    obs.insert(obs.end(), rewards.begin(), rewards.end());
+    for (std::size_t i = 0; i < n; ++i) obs.push_back(terminals[i] + 2.0f * truncations[i]);
+    trace.push_back(std::move(obs));
+  }
+  trace.push_back({env.log.total_reward});
+  return trace;
+}
+
+TYPED_TEST(Engines, ResultsWrittenInPlaceEqualTheWritersOnEveryPathAndMode) {
+  for (const AutoresetMode mode :
+       {AutoresetMode::kSameStep, AutoresetMode::kNextStep, AutoresetMode::kDisabled}) {
+    for (Run run : {Run{1, false}, Run{3, false}, Run{1, true}}) {
+      run.mode = mode;
+      run.misalign = run.workers;
+      Run plain = run;
+      plain.into = false;
+      EXPECT_TRUE(results<TypeParam>(run) == results<TypeParam>(plain))
+          << "mode " << static_cast<int>(mode) << ", workers " << run.workers;
+    }
+  }
+}
+
+// Engines of their own, each stepped on its own thread (as Python does with the GIL
+// let go) and sharing the worker pool, give what they give alone. Under
+// ThreadSanitizer this checks that a step touches no state outside its engine.
+TYPED_TEST(Engines, EnginesOnSeveralThreadsStepAsTheyDoAlone) {
+  std::vector<std::vector<std::vector<float>>> alone, together(3);
+  for (std::size_t t = 0; t < 3; ++t) alone.push_back(results<TypeParam>({t + 1}, kTileLanes + 40));
+  std::vector<std::thread> threads;
+  for (std::size_t t = 0; t < 3; ++t) {
+    threads.emplace_back([&, t] { together[t] = results<TypeParam>({t + 1}, kTileLanes + 40); });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_TRUE(alone == together);
+}
+
+// However threads interleave, one claim at a time holds the flag: the plain counter
+// would be a data race, which ThreadSanitizer reports, if two held it at once.
+TEST(InUse, OneClaimAtATime) {
+  InUse flag;
+  int holders = 0, most = 0;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < 20000; ++i) {
+        if (const Claim claim(flag); claim) most = std::max(most, ++holders), --holders;
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(most, 1);
+  const Claim first(flag);
+  EXPECT_FALSE(Claim(flag));
 }
 
 }  // namespace

@@ -83,11 +83,13 @@ void VecEngine<Engine>::reset_finished_lane(std::size_t i) {
 }
 
 template <class Engine>
-void VecEngine<Engine>::step_in_mode(std::span<const float> actions, bool chunked) {
+void VecEngine<Engine>::step_in_mode(const StepActions& actions, const StepResults* out,
+                                     bool chunked) {
+  check_length("actions", actions.count, num_envs);
   const bool same_step = autoreset_mode == AutoresetMode::kSameStep;
   if (!same_step) mark_pending();
-  chunked ? run_chunks(actions, same_step) : run_single_thread(actions, same_step);
-  if (pending_count_ > 0) settle_pending();
+  chunked ? run_chunks(actions, out, same_step) : run_single_thread(actions, out, same_step);
+  if (pending_count_ > 0) settle_pending(out);
 }
 
 template <class Engine>
@@ -122,7 +124,7 @@ void VecEngine<Engine>::mark_pending() {
 }
 
 template <class Engine>
-void VecEngine<Engine>::settle_pending() {
+void VecEngine<Engine>::settle_pending(const StepResults* out) {
   std::size_t at = 0;  // read position in held_
   for (std::size_t word = 0; word < pending_bits_.size(); ++word) {
     for (std::uint64_t bits = pending_bits_[word]; bits != 0; bits &= bits - 1) {
@@ -138,6 +140,8 @@ void VecEngine<Engine>::settle_pending() {
         });
       }
       rewards[i] = 0.0f;
+      // The stepping pass wrote this lane's row before it was settled.
+      if (out) write_results({i, i + 1}, *out);
     }
   }
   pending_count_ = 0;
@@ -163,29 +167,64 @@ void VecEngine<Engine>::for_each_lane_value(std::size_t i, F&& f) {
 }
 
 template <class Engine>
-void VecEngine<Engine>::run_single_thread(std::span<const float> actions, bool reset_finished) {
-  check_length("actions", actions.size(), num_envs);
+const float* VecEngine<Engine>::prepare_actions(const StepActions& actions, LaneRange range) {
+  if (!actions.int32_bytes) return actions.floats;
+  int32_to_f32(actions.int32_bytes + range.begin * sizeof(std::int32_t),
+               actions.converted + range.begin, range.end - range.begin);
+  return actions.converted;
+}
+
+template <class Engine>
+void VecEngine<Engine>::write_results(LaneRange range, const StepResults& out) const {
+  constexpr std::size_t k = Engine::kObservationSize;
+  const std::size_t n = range.end - range.begin;
+  auto columns = engine().observation_columns();
+  for (const float*& column : columns) column += range.begin;
+  interleave<k>(columns, n, out.observations + range.begin * k);
+  std::memcpy(out.rewards + range.begin, &rewards[range.begin], n * sizeof(float));
+  std::memcpy(out.terminals + range.begin, &terminals[range.begin], n);
+  std::memcpy(out.truncations + range.begin, &truncations[range.begin], n);
+}
+
+// Tile by tile: the tile's actions converted, its blocks stepped, its finished lanes
+// logged and restarted, its results written out. The log's sums run over the lanes in
+// the same order as over the whole batch at once.
+template <class Engine>
+void VecEngine<Engine>::run_single_thread(const StepActions& actions, const StepResults* out,
+                                          bool reset_finished) {
+  check_length("actions", actions.count, num_envs);
   const std::size_t blocks_end = num_envs / kBlockLanes * kBlockLanes;
-  std::fill(finished_bits_.begin(), finished_bits_.end(), 0);
+  BlockTotals totals;
+  for (std::size_t begin = 0; begin < blocks_end; begin += kTileLanes) {
+    const std::size_t end = std::min(begin + kTileLanes, blocks_end);
+    const float* tile_actions = prepare_actions(actions, {begin, end});
+    const std::size_t first_word = begin / 64, end_word = (end + 63) / 64;
+    std::fill(finished_bits_.begin() + static_cast<std::ptrdiff_t>(first_word),
+              finished_bits_.begin() + static_cast<std::ptrdiff_t>(end_word), 0);
 #if defined(__x86_64__) || defined(__i386__)
-  if (wide_blocks_enabled()) {
-    run_blocks_avx2(blocks_end, actions.data());
-  } else
+    if (wide_blocks_enabled()) {
+      run_blocks_avx2(begin, end, tile_actions);
+    } else
 #endif
-  {
-    run_blocks<F32x4>(blocks_end, actions.data());
+    {
+      run_blocks<F32x4>(begin, end, tile_actions);
+    }
+    finish_blocks(first_word, end_word, reset_finished, totals);
+    if (out) write_results({begin, end}, *out);
   }
-  finish_blocks(reset_finished);
+  log.total_reward += totals.block_return;
+  log.episode_count += totals.count;
+  log.total_steps += totals.steps;
   // The tail, lane by lane into the log, as a chunk of its own would.
-  step_exact_lanes({blocks_end, num_envs}, actions.data(), log, reset_finished);
+  step_exact_lanes({blocks_end, num_envs}, actions, out, log, reset_finished);
 }
 
 #if defined(__x86_64__) || defined(__i386__)
 // The same blocks, eight lanes per vector, where the processor has AVX2.
 template <class Engine>
-[[gnu::target("avx2")]] void VecEngine<Engine>::run_blocks_avx2(std::size_t end,
+[[gnu::target("avx2")]] void VecEngine<Engine>::run_blocks_avx2(std::size_t begin, std::size_t end,
                                                                 const float* actions) {
-  run_blocks<F32x8>(end, actions);
+  run_blocks<F32x8>(begin, end, actions);
 }
 #endif
 
@@ -197,16 +236,17 @@ template <class Engine>
 // afterwards, which keeps this loop free of branches that depend on the data.
 template <class Engine>
 template <class F>
-VORLISK_INLINE void VecEngine<Engine>::run_blocks(std::size_t end, const float* actions) {
+VORLISK_INLINE void VecEngine<Engine>::run_blocks(std::size_t begin, std::size_t end,
+                                                  const float* actions) {
   if constexpr (HasBlockFormulas<Engine>) {
-    std::size_t i = 0;
+    std::size_t i = begin;
     for (; i + 2 * kBlockLanes <= end; i += 2 * kBlockLanes) step_blocks<F, 2>(i, actions);
     if (i < end) step_blocks<F, 1>(i, actions);
   } else {
     static_assert(kLaneBatch == 64, "a batch's lanes fill one word of finished_bits_");
     LaneMark terminal[kLaneBatch];
     float reward[kLaneBatch];
-    for (std::size_t i = 0; i < end; i += kLaneBatch) {
+    for (std::size_t i = begin; i < end; i += kLaneBatch) {
       const std::size_t count = std::min(kLaneBatch, end - i);
       engine().template step_exact<F>(i, count, actions + i, terminal, reward);
       std::uint64_t finished = 0;  // bit k: lane i + k
@@ -272,12 +312,13 @@ VORLISK_INLINE std::uint32_t VecEngine<Engine>::count_block_lanes(std::size_t i,
 // A block's finished episodes are logged with their returns summed in lane order
 // first and that sum then added to the log, block after block; the lanes restart.
 template <class Engine>
-void VecEngine<Engine>::finish_blocks(bool reset_finished) {
-  float block_return = 0.0f;
-  std::uint32_t count = 0;
-  std::uint32_t steps = 0;
-  std::size_t current_block = 0;
-  for (std::size_t word = 0; word < finished_bits_.size(); ++word) {
+void VecEngine<Engine>::finish_blocks(std::size_t first_word, std::size_t end_word,
+                                      bool reset_finished, BlockTotals& totals) {
+  float block_return = totals.block_return;
+  std::uint32_t count = totals.count;
+  std::uint32_t steps = totals.steps;
+  std::size_t current_block = totals.current_block;
+  for (std::size_t word = first_word; word < end_word; ++word) {
     std::uint64_t finished = finished_bits_[word];
     if (pending_count_ > 0) finished &= ~pending_bits_[word];
     for (std::uint64_t bits = finished; bits != 0; bits &= bits - 1) {
@@ -293,14 +334,13 @@ void VecEngine<Engine>::finish_blocks(bool reset_finished) {
       if (reset_finished) reset_finished_lane(i);
     }
   }
-  log.total_reward += block_return;
-  log.episode_count += count;
-  log.total_steps += steps;
+  totals = {block_return, count, steps, current_block};
 }
 
 template <class Engine>
-void VecEngine<Engine>::run_chunks(std::span<const float> actions, bool reset_finished) {
-  check_length("actions", actions.size(), num_envs);
+void VecEngine<Engine>::run_chunks(const StepActions& actions, const StepResults* out,
+                                   bool reset_finished) {
+  check_length("actions", actions.count, num_envs);
   const std::size_t size = chunk_size(Engine::kCompat.chunk_rule, num_envs, workers);
   // Empty chunks would only add zeros to the log, so leaving them out changes nothing.
   const ChunkSpan chunks = nonempty_chunks(workers, num_envs, size);
@@ -308,7 +348,7 @@ void VecEngine<Engine>::run_chunks(std::span<const float> actions, bool reset_fi
   auto run_chunk = [&](std::size_t t) {
     const LaneRange range = chunk_range(chunks.first + t, workers, num_envs, size);
     EpisodeLog chunk_log;
-    step_exact_lanes(range, actions.data(), chunk_log, reset_finished);
+    step_exact_lanes(range, actions, out, chunk_log, reset_finished);
     chunk_logs_[t] = chunk_log;
   };
   // A single chunk (such as the exact formulas asked for on one thread) needs no pool.
@@ -325,28 +365,32 @@ void VecEngine<Engine>::run_chunks(std::span<const float> actions, bool reset_fi
 // stepping, logging and restarting lane after lane, because a lane's formulas and
 // restart read and write only its own lane.
 template <class Engine>
-void VecEngine<Engine>::step_exact_lanes(LaneRange range, const float* actions, EpisodeLog& into,
+void VecEngine<Engine>::step_exact_lanes(LaneRange range, const StepActions& actions,
+                                         const StepResults* out, EpisodeLog& into,
                                          bool reset_finished) {
 #if defined(__x86_64__) || defined(__i386__)
-  if (wide_blocks_enabled()) return step_exact_avx2(range, actions, into, reset_finished);
+  if (wide_blocks_enabled()) return step_exact_avx2(range, actions, out, into, reset_finished);
 #endif
-  step_exact_batches<F32x4>(range, actions, into, reset_finished);
+  step_exact_batches<F32x4>(range, actions, out, into, reset_finished);
 }
 
 #if defined(__x86_64__) || defined(__i386__)
 // The same arithmetic eight lanes per vector, where the processor has AVX2.
 template <class Engine>
 [[gnu::target("avx2")]] void VecEngine<Engine>::step_exact_avx2(LaneRange range,
-                                                                const float* actions,
+                                                                const StepActions& actions,
+                                                                const StepResults* out,
                                                                 EpisodeLog& into,
                                                                 bool reset_finished) {
-  step_exact_batches<F32x8>(range, actions, into, reset_finished);
+  step_exact_batches<F32x8>(range, actions, out, into, reset_finished);
 }
 #endif
 
 template <class Engine>
 template <class F>
-VORLISK_INLINE void VecEngine<Engine>::step_exact_batches(LaneRange range, const float* actions,
+VORLISK_INLINE void VecEngine<Engine>::step_exact_batches(LaneRange range,
+                                                          const StepActions& actions,
+                                                          const StepResults* out,
                                                           EpisodeLog& into, bool reset_finished) {
   using Mask = MaskOf<F>;
   using U32 = U32Of<F>;
@@ -356,7 +400,8 @@ VORLISK_INLINE void VecEngine<Engine>::step_exact_batches(LaneRange range, const
   float reward[kLaneBatch];
   for (std::size_t i = range.begin; i < range.end; i += kLaneBatch) {
     const std::size_t count = std::min(kLaneBatch, range.end - i);
-    engine().template step_exact<F>(i, count, actions + i, terminal, reward);
+    const float* batch_actions = prepare_actions(actions, {i, i + count});
+    engine().template step_exact<F>(i, count, batch_actions + i, terminal, reward);
     std::uint64_t finished = 0;  // bit k: lane i + k
     std::size_t k = 0;
     for (; k + kWidth <= count; k += kWidth) {
@@ -389,6 +434,7 @@ VORLISK_INLINE void VecEngine<Engine>::step_exact_batches(LaneRange range, const
       into.add_episode(episode_returns[j], episode_steps[j]);
       if (reset_finished) reset_finished_lane(j);
     }
+    if (out) write_results({i, i + count}, *out);
   }
 }
 

@@ -16,6 +16,11 @@ class InternalError(BaseException):
     """Raised when an internal invariant of vorlisk is broken; the object stays usable."""
 
 class _VecEnv:
+    """Steps of 2048 lanes or more run without the GIL, so other Python threads run
+    meanwhile. One object serves one call at a time: a call made while the object is
+    stepping in another thread raises RuntimeError("step() is already running on this
+    environment in another thread")."""
+
     def __new__(
         cls,
         num_envs: int,
