@@ -9,6 +9,8 @@ import numpy as np
 import pytest
 from conftest import ENV_CLASSES, valid_actions
 
+pytestmark = pytest.mark.sanitize  # also run against the ASan build in CI
+
 BUSY = "step() is already running on this environment in another thread"
 
 
