@@ -101,9 +101,10 @@ void terminal_thread(std::shared_ptr<Run> run, bool can_draw) noexcept {
     }
     // Frames go to the terminal's own descriptor when standard output was that
     // terminal, so that a descriptor moved meanwhile cannot take them.
-    const int screen = capture ? capture->terminal() : STDOUT_FILENO;
-    tty->draw_on(tty->is(screen) ? tty->fd() : screen);
-    term::FdOutput output(tty->is(screen) ? tty->fd() : screen);
+    const int standard_output = capture ? capture->terminal() : STDOUT_FILENO;
+    const int screen = tty->is(standard_output) ? tty->fd() : standard_output;
+    tty->draw_on(screen);
+    term::FdOutput output(screen);
     Guarded guarded(*tty, output, run->abandoned);
     SteadyClock clock;
     TuiDevices devices{*tty, guarded, guarded, *tty, clock, capture ? &*capture : nullptr};

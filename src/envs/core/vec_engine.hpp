@@ -162,9 +162,6 @@ class VecEngine {
   // is reset as soon as its block, tail or chunk has been stepped and logged: a lane
   // reset reads and writes only its own lane, so the result equals a pass over all
   // lanes afterwards, without a second walk over them.
-  void step_auto_reset_simd(std::span<const float> actions) {
-    step_in_mode(float_actions(actions), nullptr, false);
-  }
   void step_auto_reset_parallel(std::span<const float> actions) {
     step_in_mode(float_actions(actions), nullptr, true);
   }

@@ -44,9 +44,12 @@ void write_now(int fd, const char* bytes, std::size_t size) noexcept {
   if (flags >= 0) ::fcntl(fd, F_SETFL, flags);
 }
 
-void give_back(int fd) noexcept {
-  ::tcsetattr(fd, TCSANOW, &saved_settings);
-  write_now(fd, kLeave, sizeof kLeave - 1);
+// The saved settings, and the main screen where `screen`; false where the settings
+// could not be set.
+bool give_back(int fd, bool screen = true) noexcept {
+  const bool restored = ::tcsetattr(fd, TCSANOW, &saved_settings) == 0;
+  if (screen) write_now(fd, kLeave, sizeof kLeave - 1);
+  return restored;
 }
 
 // Takes the terminal again after the process was continued, unless it is in the
@@ -123,6 +126,21 @@ void uninstall() noexcept {
   }
 }
 
+// Gives the terminal its settings back, and the screen too where `screen`, then takes
+// the handlers away. Restored before the handlers go, so that no moment is left in
+// which a signal would end the process with the terminal raw.
+bool let_go(bool screen) noexcept {
+  std::lock_guard lock(installing);
+  retaking.store(false);
+  const int fd = held_fd.load();
+  const bool restored = fd < 0 || give_back(fd, screen);
+  const int error = errno;
+  uninstall();
+  held_fd.store(-1);
+  errno = error;
+  return restored;
+}
+
 }  // namespace
 
 void hold_terminal(int fd, const termios& saved, const termios& raw) noexcept {
@@ -145,27 +163,9 @@ void hold_terminal(int fd, const termios& saved, const termios& raw) noexcept {
   }
 }
 
-bool release_terminal() noexcept {
-  std::lock_guard lock(installing);
-  retaking.store(false);
-  // Restored before the handlers go, so that no moment is left in which a signal
-  // would end the process with the terminal raw.
-  const int fd = held_fd.load();
-  const bool restored = fd < 0 || ::tcsetattr(fd, TCSANOW, &saved_settings) == 0;
-  const int error = errno;
-  uninstall();
-  held_fd.store(-1);
-  errno = error;
-  return restored;
-}
+bool release_terminal() noexcept { return let_go(false); }
 
-void give_back_terminal_now() noexcept {
-  std::lock_guard lock(installing);
-  retaking.store(false);
-  if (const int fd = held_fd.load(); fd >= 0) give_back(fd);
-  uninstall();
-  held_fd.store(-1);
-}
+void give_back_terminal_now() noexcept { let_go(true); }
 
 bool terminal_held() noexcept { return held_fd.load() >= 0; }
 
